@@ -1,0 +1,92 @@
+#include "app/install_log.h"
+
+#include <windows.h>
+#include <cstdarg>
+#include <cstdio>
+#include <cwchar>
+#include <string>
+
+// The C runtime's locale cannot be trusted to produce UTF-8 (msvcrt refuses
+// "ja_JP.UTF-8" and then drops every non-ASCII character), so the log converts
+// its text itself and writes the bytes straight to the file. Each line reaches the
+// file at once, which also leaves a useful log behind if the process dies.
+static HANDLE logFile = INVALID_HANDLE_VALUE;
+static CRITICAL_SECTION logLock;
+static INIT_ONCE logLockOnce = INIT_ONCE_STATIC_INIT;
+
+static BOOL CALLBACK InitLogLock(PINIT_ONCE, PVOID, PVOID*)
+{
+    InitializeCriticalSection(&logLock);
+    return TRUE;
+}
+
+bool OpenInstallLog(const wchar_t* path)
+{
+    InitOnceExecuteOnce(&logLockOnce, InitLogLock, nullptr, nullptr);
+    CloseInstallLog();
+    logFile = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+    return logFile != INVALID_HANDLE_VALUE;
+}
+
+void CloseInstallLog()
+{
+    if (logFile == INVALID_HANDLE_VALUE) return;
+    CloseHandle(logFile);
+    logFile = INVALID_HANDLE_VALUE;
+}
+
+bool InstallLogIsOpen()
+{
+    return logFile != INVALID_HANDLE_VALUE;
+}
+
+std::string EncodeLogText(const std::wstring& text)
+{
+    std::wstring crlf;
+    crlf.reserve(text.size() + 8);
+    for (wchar_t c : text) {
+        if (c == L'\n') crlf += L'\r';
+        crlf += c;
+    }
+    int size = WideCharToMultiByte(CP_UTF8, 0, crlf.data(), (int)crlf.size(), nullptr, 0,
+                                   nullptr, nullptr);
+    if (size <= 0) return std::string();
+    std::string bytes(size, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, crlf.data(), (int)crlf.size(), &bytes[0], size, nullptr,
+                        nullptr);
+    return bytes;
+}
+
+static std::wstring FormatWide(const wchar_t* format, va_list args)
+{
+    std::wstring text(256, L'\0');
+    for (;;) {
+        va_list copy;
+        va_copy(copy, args);
+        int n = vswprintf(&text[0], text.size(), format, copy);
+        va_end(copy);
+        // Runtimes differ on a text that does not fit: -1, or the length it needs.
+        if (n >= 0 && (size_t)n < text.size()) {
+            text.resize(n);
+            return text;
+        }
+        if (text.size() > (1u << 20)) return std::wstring();
+        text.resize(n >= 0 ? (size_t)n + 1 : text.size() * 2);
+    }
+}
+
+void LogWrite(const wchar_t* format, ...)
+{
+    if (logFile == INVALID_HANDLE_VALUE) return;
+    va_list args;
+    va_start(args, format);
+    std::wstring text = FormatWide(format, args);
+    va_end(args);
+
+    std::string bytes = EncodeLogText(text);
+    EnterCriticalSection(&logLock);
+    DWORD written = 0;
+    if (!bytes.empty()) WriteFile(logFile, bytes.data(), (DWORD)bytes.size(), &written, nullptr);
+    LeaveCriticalSection(&logLock);
+}

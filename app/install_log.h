@@ -1,0 +1,14 @@
+#pragma once
+// installer.log in the temporary folder: UTF-8 text with CR LF line ends, truncated
+// at every run. Formats follow the wide printf family; write %ls for wide text and
+// %hs for narrow text so that every C runtime reads them alike.
+
+bool OpenInstallLog(const wchar_t* path);
+void CloseInstallLog();
+bool InstallLogIsOpen();
+void LogWrite(const wchar_t* format, ...);
+
+#include <string>
+
+// The log's bytes for a piece of wide text: UTF-8, each "\n" turned into "\r\n".
+std::string EncodeLogText(const std::wstring& text);

@@ -1,0 +1,9 @@
+#include "app/state.h"
+
+wchar_t GameFolder[GameFolderChars] = L"";
+std::string GameVersion;
+
+const wchar_t DefaultGameFolder[] = L"C:\\Games\\Steelmarch_ASIA";
+const wchar_t* const CandidateFolders[CandidateFolderCount] = {DefaultGameFolder, L"", L"", L""};
+const char RequiredGameVersion[] = "1.8.0.1";
+const wchar_t ProductName[] = L"Zelkor's Mods Pack";

@@ -1,0 +1,15 @@
+#pragma once
+// Process-wide installer state. Written on the user-interface thread only; the
+// install worker reads GameFolder and GameVersion after the last write.
+#include <string>
+
+constexpr int GameFolderChars = 256;
+constexpr int CandidateFolderCount = 4;
+
+extern wchar_t GameFolder[GameFolderChars];
+extern std::string GameVersion;
+
+extern const wchar_t DefaultGameFolder[];
+extern const wchar_t* const CandidateFolders[CandidateFolderCount];
+extern const char RequiredGameVersion[];
+extern const wchar_t ProductName[];

@@ -1,0 +1,26 @@
+#pragma once
+// Resource and control ids shared by the resource script and the code.
+
+// Dialog templates; a page is known by its template id.
+#define IDD_WELCOME 101
+#define IDD_FINISHED 105
+#define IDD_FOLDER 106
+#define IDD_DOWNLOAD 107
+#define IDD_FAILED 108
+#define IDD_CONFIRM 120
+#define IDD_MODSELECT 121
+#define IDD_INSTALL 122
+
+#define IDB_WATERMARK 132
+#define IDB_HEADER 135
+#define IDI_APP 136
+
+// Welcome page
+#define IDC_WELCOME_HEADING 1007
+#define IDC_WELCOME_TEXT 1010
+// Finished and failed pages
+#define IDC_FINISH_HEADING 1009
+
+#ifndef IDC_STATIC
+#define IDC_STATIC (-1)
+#endif

@@ -1,0 +1,55 @@
+// installer.log: truncated per run, UTF-8 whatever the C runtime's locale, CR LF.
+#include <gtest/gtest.h>
+
+#include "app/install_log.h"
+#include "tests/unit/test_files.h"
+
+TEST(InstallLog, SecondRunKeepsOnlyItsOwnLines)
+{
+    ScratchFolder scratch;
+    std::wstring log = scratch.Sub(L"installer.log");
+    ASSERT_TRUE(OpenInstallLog(log.c_str()));
+    LogWrite(L"Downloading: %ls - ", L"C:\\first.zip");
+    LogWrite(L"Done!\n");
+    CloseInstallLog();
+    ASSERT_TRUE(OpenInstallLog(log.c_str()));
+    LogWrite(L"Delete: %ls\n", L"C:\\second.zip");
+    CloseInstallLog();
+    EXPECT_EQ("Delete: C:\\second.zip\r\n", ReadWholeFile(log));
+}
+
+TEST(InstallLog, JapanesePathLandsAsUtf8WithCrLf)
+{
+    ScratchFolder scratch;
+    std::wstring log = scratch.Sub(L"installer.log");
+    ASSERT_TRUE(OpenInstallLog(log.c_str()));
+    LogWrite(L"Installing: %ls\n", L"C:\\ゲーム\\mods\\1.8.0.1\\音声.smpkg");
+    LogWrite(L"narrow %hs and a number %d\n", "1.8.0.1", 42);
+    CloseInstallLog();
+    EXPECT_EQ("Installing: C:\\\xE3\x82\xB2\xE3\x83\xBC\xE3\x83\xA0\\mods\\1.8.0.1\\"
+              "\xE9\x9F\xB3\xE5\xA3\xB0.smpkg\r\n"
+              "narrow 1.8.0.1 and a number 42\r\n",
+              ReadWholeFile(log));
+}
+
+TEST(InstallLog, LongLinesAreWrittenWhole)
+{
+    ScratchFolder scratch;
+    std::wstring log = scratch.Sub(L"installer.log");
+    std::wstring longText(5000, L'x');
+    ASSERT_TRUE(OpenInstallLog(log.c_str()));
+    LogWrite(L"%ls\n", longText.c_str());
+    CloseInstallLog();
+    std::string bytes = ReadWholeFile(log);
+    EXPECT_EQ(5002u, bytes.size());
+    EXPECT_TRUE(bytes == std::string(5000, 'x') + "\r\n");
+}
+
+TEST(InstallLog, WritesWithoutAnOpenLogGoNowhere)
+{
+    CloseInstallLog();
+    EXPECT_FALSE(InstallLogIsOpen());
+    LogWrite(L"nothing %ls\n", L"here");
+    ScratchFolder scratch;
+    EXPECT_FALSE(OpenInstallLog(scratch.Sub(L"no\\such\\folder\\installer.log").c_str()));
+}

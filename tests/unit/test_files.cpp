@@ -1,0 +1,63 @@
+#include "tests/unit/test_files.h"
+
+#include <windows.h>
+#include <shellapi.h>
+#include <shlobj.h>
+
+ScratchFolder::ScratchFolder()
+{
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    static unsigned counter = 0;
+    root = std::wstring(temp) + L"unit-" + std::to_wstring(GetCurrentProcessId()) + L"-"
+         + std::to_wstring(++counter);
+    SHCreateDirectoryExW(nullptr, root.c_str(), nullptr);
+}
+
+ScratchFolder::~ScratchFolder()
+{
+    std::wstring from = root + L'\0';  // the shell wants a double terminator
+    SHFILEOPSTRUCTW op = {};
+    op.wFunc = FO_DELETE;
+    op.pFrom = from.c_str();
+    op.fFlags = FOF_NO_UI;
+    SHFileOperationW(&op);
+}
+
+std::wstring ScratchFolder::MakeFolder(const std::wstring& name) const
+{
+    std::wstring folder = Sub(name);
+    SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
+    return folder;
+}
+
+void ScratchFolder::Write(const std::wstring& relative, const std::string& bytes) const
+{
+    std::wstring path = Sub(relative);
+    std::wstring parent = path.substr(0, path.rfind(L'\\'));
+    SHCreateDirectoryExW(nullptr, parent.c_str(), nullptr);
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), (DWORD)bytes.size(), &written, nullptr);
+    CloseHandle(file);
+}
+
+std::string ReadWholeFile(const std::wstring& path)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return std::string();
+    std::string bytes;
+    char buffer[4096];
+    DWORD read = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0)
+        bytes.append(buffer, read);
+    CloseHandle(file);
+    return bytes;
+}
+
+bool FileExists(const std::wstring& path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}

@@ -1,0 +1,19 @@
+#pragma once
+// Real files in a fresh folder under the Windows temporary folder, removed afterwards.
+#include <string>
+
+class ScratchFolder {
+public:
+    ScratchFolder();
+    ~ScratchFolder();
+    const std::wstring& path() const { return root; }
+    std::wstring Sub(const std::wstring& name) const { return root + L"\\" + name; }
+    std::wstring MakeFolder(const std::wstring& name) const;
+    void Write(const std::wstring& relative, const std::string& bytes) const;
+
+private:
+    std::wstring root;
+};
+
+std::string ReadWholeFile(const std::wstring& path);
+bool FileExists(const std::wstring& path);

@@ -1,0 +1,31 @@
+// The two last pages, FinishedPage and FailedPage: one handler, Finish only.
+#include <windows.h>
+#include <prsht.h>
+
+#include "resources/resource.h"
+#include "wizard/page_common.h"
+#include "wizard/wizard.h"
+
+static void OnFinishActive(HWND page)
+{
+    HWND wizard = GetParent(page);
+    PostMessageW(wizard, PSM_CANCELTOCLOSE, 0, 0);
+    SendMessageW(wizard, PSM_SETFINISHTEXTW, 0, (LPARAM)L"完了(&F)");
+    ShowWindow(GetDlgItem(wizard, IDCANCEL), SW_HIDE);
+}
+
+INT_PTR CALLBACK FinishedPage(HWND page, UINT message, WPARAM, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        SetTitleFont(page, IDC_FINISH_HEADING);
+        return TRUE;
+    case WM_NOTIFY:
+        if (((const NMHDR*)lParam)->code == PSN_SETACTIVE) OnFinishActive(page);
+        return TRUE;
+    case WM_DESTROY:
+        ReleaseTitleFont(page);
+        return FALSE;
+    }
+    return FALSE;
+}

@@ -1,0 +1,51 @@
+#include "wizard/page_common.h"
+
+#include "resources/resource.h"
+
+void SetPageResult(HWND page, LONG_PTR result)
+{
+    SetWindowLongPtrW(page, DWLP_MSGRESULT, result);
+}
+
+void SetWizardButtons(HWND page, DWORD buttons)
+{
+    PostMessageW(GetParent(page), PSM_SETWIZBUTTONS, 0, buttons);
+}
+
+void JumpToFailedPage(HWND page)
+{
+    SendMessageW(GetParent(page), PSM_SETCURSELID, 0, IDD_FAILED);
+}
+
+void AskCancelSetup(HWND page)
+{
+    int answer = MessageBoxW(page,
+                             L"セットアップが完了していません。\n終了してもよろしいですか？",
+                             L"セットアップ", MB_ICONQUESTION | MB_YESNO);
+    if (answer == IDYES) JumpToFailedPage(page);
+    SetPageResult(page, StayOnPage);
+}
+
+HFONT CreateTitleFont()
+{
+    LOGFONTW font;
+    GetObjectW(GetStockObject(ANSI_VAR_FONT), sizeof font, &font);
+    font.lfHeight = 20;
+    font.lfWidth = 0;
+    font.lfWeight = 900;
+    return CreateFontIndirectW(&font);
+}
+
+// The page keeps its font in DWLP_USER, so it can be deleted with the page.
+void SetTitleFont(HWND page, int controlId)
+{
+    HFONT font = CreateTitleFont();
+    SetWindowLongPtrW(page, DWLP_USER, (LONG_PTR)font);
+    SendDlgItemMessageW(page, controlId, WM_SETFONT, (WPARAM)font, TRUE);
+}
+
+void ReleaseTitleFont(HWND page)
+{
+    HFONT font = (HFONT)SetWindowLongPtrW(page, DWLP_USER, 0);
+    if (font) DeleteObject(font);
+}

@@ -1,0 +1,27 @@
+#pragma once
+// What every wizard page shares: answering the frame, the wizard buttons, the jump
+// to the failed page, the cancel question and the title font.
+#include <windows.h>
+#include <prsht.h>
+
+// Missing from MinGW-w64's prsht.h: the Wizard97 sheet without the default margin.
+#ifndef PSH_NOMARGIN
+#define PSH_NOMARGIN 0x10000000
+#endif
+
+// A page's answer to a notification, read by the frame from DWLP_MSGRESULT.
+constexpr LONG_PTR StayOnPage = -1;
+
+void SetPageResult(HWND page, LONG_PTR result);
+void SetWizardButtons(HWND page, DWORD buttons);
+void JumpToFailedPage(HWND page);
+
+// "Setup is not complete, quit?" On Yes the wizard moves to the failed page. The
+// wizard itself never closes from a cancel request, so the answer is always -1.
+void AskCancelSetup(HWND page);
+
+// The heading font of the welcome and finish pages: the stock ANSI_VAR_FONT made
+// 20 units high and black (weight 900). The caller deletes it.
+HFONT CreateTitleFont();
+void SetTitleFont(HWND page, int controlId);
+void ReleaseTitleFont(HWND page);

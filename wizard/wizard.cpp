@@ -1,0 +1,71 @@
+// The wizard frame: a Wizard97 property sheet whose pages are created in a fixed order.
+#include "wizard/wizard.h"
+
+#include <commctrl.h>
+#include <prsht.h>
+#include <vector>
+
+#include "app/state.h"
+#include "resources/resource.h"
+#include "wizard/page_common.h"
+
+namespace {
+
+struct PageDescription {
+    int templateId;
+    DLGPROC handler;
+    const wchar_t* headerTitle;  // null for the exterior pages, which hide the header
+    const wchar_t* headerSubtitle;
+};
+
+const PageDescription InstallerPages[] = {
+    {IDD_WELCOME, WelcomePage, nullptr, nullptr},
+    {IDD_FINISHED, FinishedPage, nullptr, nullptr},
+    {IDD_FAILED, FinishedPage, nullptr, nullptr},
+};
+
+HPROPSHEETPAGE CreatePage(HINSTANCE instance, const PageDescription& description,
+                          const wchar_t* caption)
+{
+    PROPSHEETPAGEW page = {};
+    page.dwSize = sizeof page;
+    page.dwFlags = PSP_USETITLE | PSP_USEICONID;
+    if (description.headerTitle)
+        page.dwFlags |= PSP_USEHEADERTITLE | PSP_USEHEADERSUBTITLE;
+    else
+        page.dwFlags |= PSP_HIDEHEADER;
+    page.hInstance = instance;
+    page.pszTemplate = MAKEINTRESOURCEW(description.templateId);
+    page.pszIcon = MAKEINTRESOURCEW(IDI_APP);
+    page.pszTitle = caption;
+    page.pfnDlgProc = description.handler;
+    page.pszHeaderTitle = description.headerTitle;
+    page.pszHeaderSubTitle = description.headerSubtitle;
+    return CreatePropertySheetPageW(&page);
+}
+
+}  // namespace
+
+void RunInstallerWizard(HINSTANCE instance)
+{
+    wchar_t caption[256];
+    wsprintfW(caption, L"%s セットアップ", ProductName);
+
+    std::vector<HPROPSHEETPAGE> pages;
+    for (const PageDescription& description : InstallerPages)
+        pages.push_back(CreatePage(instance, description, caption));
+
+    PROPSHEETHEADERW header = {};
+    header.dwSize = sizeof header;
+    header.dwFlags = PSH_WIZARD97 | PSH_WATERMARK | PSH_HEADER | PSH_USEHICON | PSH_NOMARGIN;
+    header.hwndParent = nullptr;
+    header.hInstance = instance;
+    header.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_APP));
+    header.pszCaption = L"TITLE";
+    header.nPages = (UINT)pages.size();
+    header.nStartPage = 0;
+    header.phpage = pages.data();
+    header.pszbmWatermark = MAKEINTRESOURCEW(IDB_WATERMARK);
+    header.pszbmHeader = MAKEINTRESOURCEW(IDB_HEADER);
+    PropertySheetW(&header);
+}
