@@ -34,7 +34,8 @@ class Canvas:
 
     def __init__(self, w, h, alpha=1.0):
         self.w, self.h = w, h
-        self.px = [[[1.0, 1.0, 1.0, alpha] for _ in range(w)] for _ in range(h)]
+        self.px = [[[1.0, 1.0, 1.0, alpha] for _ in range(w)]
+                   for _ in range(h)]
 
     def fill(self, sdf, col, box=None, alpha=1.0, soft=1.0):
         """Paint where sdf < 0 (pixel units); soft widens the AA ramp."""
@@ -58,11 +59,6 @@ class Canvas:
 
 def sd_circle(x, y, r):
     return math.hypot(x, y) - r
-
-
-def sd_box(x, y, hw, hh):
-    dx, dy = abs(x) - hw, abs(y) - hh
-    return math.hypot(max(dx, 0), max(dy, 0)) + min(max(dx, dy), 0)
 
 
 def sd_poly(x, y, v):
@@ -99,7 +95,7 @@ def chevron(cx, cy, w, h, t):
 
 def shield(hw, top, bottom, n=10):
     """Heater shield: flat top, straight sides, curved point at the bottom."""
-    side = [((1 - t * t) * hw, 2 * (1 - t) * t * bottom * 0.62 + t * t * bottom)
+    side = [((1 - t * t) * hw, (1.24 * (1 - t) * t + t * t) * bottom)
             for t in (i / n for i in range(n + 1))]
     return [(-hw, top), (hw, top)] + side + [(-x, y) for x, y in side[-2::-1]]
 
@@ -136,8 +132,8 @@ def emblem(cv, cx, cy, R, detail=2, shadow=0.45):
     cv.fill(u(lambda x, y: sd_circle(x, y, hole - 1.4 / R)),
             vgrad(PLATE_HI, PLATE_LO), box)
     if detail == 0:
-        cv.fill(u(lambda x, y: sd_poly(x, y, chevron(0, 0.26, 0.4, 0.42, 0.3))),
-                AMBER, box)
+        big = chevron(0, 0.26, 0.4, 0.42, 0.3)
+        cv.fill(u(lambda x, y: sd_poly(x, y, big)), AMBER, box)
         return
     if detail == 2:   # faint highlight along the ring's upper rim
         cv.fill(u(lambda x, y: abs(sd_circle(x, y, 0.76)) - 0.012),
@@ -198,7 +194,7 @@ def watermark():
         cv.fill(lambda x, y, p=pts: sd_poly(x, y, p), AMBER,
                 (50, cy - 20, 115, cy + 10), alpha=0.55 - 0.17 * i)
     # full-width hazard band between steel edges, rivet rows top and bottom
-    band = lambda x, y: sd_box(x - 460, y - 283, 470, 7)
+    band = lambda x, y: abs(y - 283) - 7
     cv.fill(band, (0.05, 0.06, 0.08), (0, 275, 920, 291))
     cv.fill(lambda x, y: max(abs((x + y) / 1.4142 % 14 - 7) - 3.5, band(x, y)),
             AMBER_LO, (0, 275, 920, 291), alpha=0.8)
@@ -224,7 +220,7 @@ def icon(size):
     return cv
 
 
-# --- palettes -----------------------------------------------------------------
+# --- palettes --------------------------------------------------------------
 
 def median_cut(colors, n):
     """Reduce a set of RGB tuples to at most n representative colours."""
@@ -262,7 +258,7 @@ def quantize(cv, ncolors, mask=None):
     return pal + [(0, 0, 0)] * (ncolors - len(pal)), rows
 
 
-# --- file writers ---------------------------------------------------------------
+# --- file writers ----------------------------------------------------------
 
 def pack_rows(rows, bpp):
     """Pack rows bottom-up, each padded to a 4-byte boundary.  For 24 bpp a
@@ -336,8 +332,9 @@ def main():
     write_bmp(os.path.join(out, "watermark.bmp"), watermark(), 24)
     write_bmp(os.path.join(out, "header.bmp"), header(), 8)
     icons = {s: icon(s) for s in (16, 32)}
-    write_ico(os.path.join(out, "app.ico"), [(s, b, icon_image(icons[s], b))
-                                             for b in (4, 8) for s in (16, 32)])
+    entries = [(s, b, icon_image(icons[s], b))
+               for b in (4, 8) for s in (16, 32)]
+    write_ico(os.path.join(out, "app.ico"), entries)
 
 
 if __name__ == "__main__":

@@ -24,3 +24,13 @@
 #ifndef IDC_STATIC
 #define IDC_STATIC (-1)
 #endif
+
+// Folder page
+#define IDC_FOLDER_EDIT 1003
+#define IDC_FOLDER_BROWSE 1005
+#define IDC_FOLDER_VERSION 1016
+// Mod selection page
+#define IDC_MOD_TREE 1013
+#define IDC_MOD_DESCRIPTION 1020
+// Confirmation page
+#define IDC_CONFIRM_SUMMARY 1011

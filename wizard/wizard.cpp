@@ -20,6 +20,10 @@ struct PageDescription {
 
 const PageDescription InstallerPages[] = {
     {IDD_WELCOME, WelcomePage, nullptr, nullptr},
+    {IDD_FOLDER, FolderPage, L"インストール先の選択",
+     L"インストールするフォルダを選択してください。"},
+    {IDD_MODSELECT, ModSelectPage, L"MODの選択", L"有効にするMODにチェックを入れてください。"},
+    {IDD_CONFIRM, ConfirmPage, L"インストール内容の確認", L"この内容でインストールします。"},
     {IDD_FINISHED, FinishedPage, nullptr, nullptr},
     {IDD_FAILED, FinishedPage, nullptr, nullptr},
 };
@@ -57,7 +61,12 @@ void RunInstallerWizard(HINSTANCE instance)
 
     PROPSHEETHEADERW header = {};
     header.dwSize = sizeof header;
-    header.dwFlags = PSH_WIZARD97 | PSH_WATERMARK | PSH_HEADER | PSH_USEHICON | PSH_NOMARGIN;
+    // The header bitmap goes in as a handle: Wine draws no header bitmap that is
+    // named by resource id, and Windows draws the handle the same way.
+    HBITMAP headerBitmap = (HBITMAP)LoadImageW(instance, MAKEINTRESOURCEW(IDB_HEADER),
+                                               IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR);
+    header.dwFlags = PSH_WIZARD97 | PSH_WATERMARK | PSH_HEADER | PSH_USEHICON | PSH_NOMARGIN
+                   | PSH_USEHBMHEADER;
     header.hwndParent = nullptr;
     header.hInstance = instance;
     header.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_APP));
@@ -66,6 +75,7 @@ void RunInstallerWizard(HINSTANCE instance)
     header.nStartPage = 0;
     header.phpage = pages.data();
     header.pszbmWatermark = MAKEINTRESOURCEW(IDB_WATERMARK);
-    header.pszbmHeader = MAKEINTRESOURCEW(IDB_HEADER);
+    header.hbmHeader = headerBitmap;
     PropertySheetW(&header);
+    if (headerBitmap) DeleteObject(headerBitmap);
 }

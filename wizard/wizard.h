@@ -1,5 +1,7 @@
 #pragma once
 #include <windows.h>
+#include <string>
+#include <vector>
 
 // Builds the wizard's pages in their fixed order and runs it modally; returns when
 // Finish has been pressed on one of the two finish pages.
@@ -8,3 +10,13 @@ void RunInstallerWizard(HINSTANCE instance);
 // One dialog procedure per page; the two finish pages share one.
 INT_PTR CALLBACK WelcomePage(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK FinishedPage(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK FolderPage(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK ModSelectPage(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK ConfirmPage(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Whether a tree item's check box state image means "install this mod".
+bool IsTickedStateImage(unsigned stateImage);
+
+// The confirmation summary: a fixed header, then one line per selected row.
+extern const wchar_t SummaryHeader[];
+std::vector<std::wstring> SummaryLines();
