@@ -24,6 +24,7 @@ const PageDescription InstallerPages[] = {
      L"インストールするフォルダを選択してください。"},
     {IDD_MODSELECT, ModSelectPage, L"MODの選択", L"有効にするMODにチェックを入れてください。"},
     {IDD_CONFIRM, ConfirmPage, L"インストール内容の確認", L"この内容でインストールします。"},
+    {IDD_DOWNLOAD, DownloadPage, L"ダウンロード中", L"必要なファイルをダウンロードしています。"},
     {IDD_FINISHED, FinishedPage, nullptr, nullptr},
     {IDD_FAILED, FinishedPage, nullptr, nullptr},
 };

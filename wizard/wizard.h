@@ -13,6 +13,7 @@ INT_PTR CALLBACK FinishedPage(HWND page, UINT message, WPARAM wParam, LPARAM lPa
 INT_PTR CALLBACK FolderPage(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK ModSelectPage(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK ConfirmPage(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK DownloadPage(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Whether a tree item's check box state image means "install this mod".
 bool IsTickedStateImage(unsigned stateImage);

@@ -1,0 +1,40 @@
+#include "mods/download_worker.h"
+
+#include "app/install_log.h"
+#include "mods/catalog.h"
+
+DownloadCounters DownloadProgress;
+std::vector<DownloadedFile> DownloadedFiles;
+
+bool TempFilePath(const wchar_t* fileName, std::wstring& path)
+{
+    wchar_t temp[256];
+    DWORD length = GetTempPathW(256, temp);
+    path = std::wstring(length > 0 && length < 256 ? temp : L"") + fileName;
+    return length > 0 && length < 256 && path.size() <= 255;
+}
+
+static void DownloadRow(const ModEntry& mod, DownloadCounters& progress)
+{
+    std::wstring path;
+    bool fits = TempFilePath(mod.fileName, path);
+    progress.bytesReceived = 0;
+    progress.bytesTotal = 0;
+    LogWrite(L"Downloading: %ls - ", path.c_str());
+    bool fetched = fits && HttpDownloadToFile(mod.url, path.c_str(), progress.bytesReceived,
+                                              progress.bytesTotal, progress.cancelRequested);
+    if (fetched) DownloadedFiles.push_back({path, mod.isArchive});
+    LogWrite(fetched ? L"Done!\n" : L"Failed\n");
+}
+
+DWORD WINAPI DownloadWorker(LPVOID counters)
+{
+    DownloadCounters& progress = *static_cast<DownloadCounters*>(counters);
+    progress.filesDone = 0;
+    for (const ModEntry& mod : ModCatalog) {
+        if (!mod.selected) continue;
+        DownloadRow(mod, progress);
+        progress.filesDone.fetch_add(1);
+    }
+    return 1;
+}

@@ -1,0 +1,32 @@
+#pragma once
+// The thread that fetches every selected catalogue row into the temporary folder.
+#include <windows.h>
+#include <string>
+#include <vector>
+
+#include "mods/http_download.h"
+
+// Shared with the download page, without a lock: each counter is one 32-bit word
+// with one writing thread. The page alone writes cancelRequested.
+struct DownloadCounters {
+    Counter filesDone{0};
+    Counter bytesReceived{0};
+    Counter bytesTotal{0};
+    Counter cancelRequested{0};
+};
+extern DownloadCounters DownloadProgress;
+
+struct DownloadedFile {
+    std::wstring path;
+    bool isArchive;
+};
+// Appended by the download worker in catalogue order, one entry per row that
+// arrived whole; read by the install worker once the download worker has ended.
+extern std::vector<DownloadedFile> DownloadedFiles;
+
+// Thread entry; the argument is a DownloadCounters*. Exit code 1 whatever happened.
+DWORD WINAPI DownloadWorker(LPVOID counters);
+
+// The temporary folder followed by the file name, or false when it does not fit
+// in 255 characters.
+bool TempFilePath(const wchar_t* fileName, std::wstring& path);
