@@ -25,6 +25,8 @@ const PageDescription InstallerPages[] = {
     {IDD_MODSELECT, ModSelectPage, L"MODの選択", L"有効にするMODにチェックを入れてください。"},
     {IDD_CONFIRM, ConfirmPage, L"インストール内容の確認", L"この内容でインストールします。"},
     {IDD_DOWNLOAD, DownloadPage, L"ダウンロード中", L"必要なファイルをダウンロードしています。"},
+    {IDD_INSTALL, InstallPage, L"インストール中",
+     L"インストールしています。しばらくお待ち下さい…"},
     {IDD_FINISHED, FinishedPage, nullptr, nullptr},
     {IDD_FAILED, FinishedPage, nullptr, nullptr},
 };

@@ -14,6 +14,10 @@ INT_PTR CALLBACK FolderPage(HWND page, UINT message, WPARAM wParam, LPARAM lPara
 INT_PTR CALLBACK ModSelectPage(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK ConfirmPage(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK DownloadPage(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK InstallPage(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
+
+// The finished page is earned only when every ticked mod arrived and installed.
+bool EverythingInstalled(int selectedMods, size_t downloadedFiles, int installFailures);
 
 // Whether a tree item's check box state image means "install this mod".
 bool IsTickedStateImage(unsigned stateImage);

@@ -1,0 +1,297 @@
+#include "mods/archive_installer.h"
+
+#include <windows.h>
+#include <shlobj.h>
+#include <cstring>
+
+#include <minizip/unzip.h>
+#include <minizip/iowin32.h>  // needs unzip.h's file function types first
+
+#include "app/install_log.h"
+#include "mods/install_worker.h"
+#include "mods/worker_pause.h"
+
+namespace {
+
+constexpr unsigned NameBytes = 512;
+constexpr unsigned CopyBytes = 8192;
+constexpr int PathChars = 256;
+constexpr uLong Utf8NameFlag = 1u << 11;
+
+// Opened by wide path: an ANSI path fails for any folder outside the code page,
+// such as the temporary folder of a Japanese user name.
+unzFile OpenArchive(const wchar_t* path)
+{
+    zlib_filefunc64_def files;
+    fill_win32_filefunc64W(&files);
+    return unzOpen2_64(path, &files);
+}
+
+struct Entry {
+    unz_file_info64 info;
+    char name[NameBytes];
+    bool nameTooLong;
+};
+
+bool ReadEntry(unzFile archive, Entry& entry)
+{
+    if (unzGetCurrentFileInfo64(archive, &entry.info, entry.name, NameBytes, nullptr, 0, nullptr,
+                                0) != UNZ_OK)
+        return false;
+    entry.nameTooLong = entry.info.size_filename >= NameBytes;
+    entry.name[entry.nameTooLong ? NameBytes - 1 : entry.info.size_filename] = '\0';
+    for (char* c = entry.name; *c; ++c)
+        if (*c == '/') *c = '\\';
+    return true;
+}
+
+// Without bzip2 support minizip hands back a bzip2 entry's raw bytes as if they
+// were its data, so only stored and deflated entries are opened at all.
+bool OpenEntryData(unzFile archive, const Entry& entry)
+{
+    if (entry.info.compression_method != 0 && entry.info.compression_method != Z_DEFLATED)
+        return false;
+    return unzOpenCurrentFile(archive) == UNZ_OK;
+}
+
+bool EntryIsDirectory(const Entry& entry)
+{
+    std::wstring unused;
+    bool utf8 = false;
+    DecodeEntryName(entry.name, (entry.info.flag & Utf8NameFlag) != 0, unused, utf8);
+    return IsDirectoryEntry(entry.name, utf8);
+}
+
+bool IsShiftJisLeadByte(unsigned char c)
+{
+    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+}
+
+bool Decode(UINT codePage, const char* name, std::wstring& wide)
+{
+    int length = (int)std::strlen(name);
+    if (length == 0) {
+        wide.clear();
+        return true;
+    }
+    int chars = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, name, length, nullptr, 0);
+    if (chars <= 0) return false;
+    wide.assign(chars, L'\0');
+    MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, name, length, &wide[0], chars);
+    return true;
+}
+
+std::wstring FullPath(const std::wstring& path)
+{
+    wchar_t full[PathChars];
+    DWORD length = GetFullPathNameW(path.c_str(), PathChars, full, nullptr);
+    return length > 0 && length < PathChars ? std::wstring(full, length) : std::wstring();
+}
+
+std::wstring ParentFolder(const std::wstring& fullPath)
+{
+    size_t cut = fullPath.rfind(L'\\');
+    return cut == std::wstring::npos ? std::wstring() : fullPath.substr(0, cut + 1);
+}
+
+// Bytes of a name that is not text are shown escaped, so the log stays readable.
+std::wstring EscapedName(const char* name)
+{
+    std::wstring text;
+    for (const unsigned char* c = (const unsigned char*)name; *c; ++c) {
+        if (*c >= 0x20 && *c < 0x7F) {
+            text += (wchar_t)*c;
+        } else {
+            wchar_t hex[8];
+            wsprintfW(hex, L"\\x%02X", *c);
+            text += hex;
+        }
+    }
+    return text;
+}
+
+enum class CopyResult { Done, DataError, WriteError };
+
+CopyResult CopyEntryData(unzFile archive, const Entry& entry, HANDLE file)
+{
+    static char buffer[CopyBytes];  // one worker thread extracts at a time
+    ZPOS64_T total = 0;
+    for (;;) {
+        int read = unzReadCurrentFile(archive, buffer, CopyBytes);
+        if (read < 0) return CopyResult::DataError;
+        if (read == 0) break;
+        WaitWhileWorkersPaused();
+        DWORD written = 0;
+        if (!WriteFile(file, buffer, (DWORD)read, &written, nullptr) || written != (DWORD)read)
+            return CopyResult::WriteError;
+        total += (ZPOS64_T)read;
+    }
+    return total == entry.info.uncompressed_size ? CopyResult::Done : CopyResult::DataError;
+}
+
+// Writes one selected entry; false when it did not end up installed.
+bool ExtractEntry(unzFile archive, const Entry& entry, const std::wstring& destination,
+                  InstallCounters& progress)
+{
+    LogWrite(L"Installing: %ls\n", destination.c_str());
+    std::wstring full = FullPath(destination);
+    SHCreateDirectoryExW(nullptr, ParentFolder(full).c_str(), nullptr);
+    SetCurrentFile(progress, destination.c_str());
+
+    HANDLE file = CreateFileW(destination.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
+                              nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        LogWrite(L"Failed: %ls - the file could not be created\n", destination.c_str());
+        return false;
+    }
+    CopyResult result = CopyEntryData(archive, entry, file);
+    CloseHandle(file);
+    // The checksum is known only once the whole entry has been read.
+    if (unzCloseCurrentFile(archive) == UNZ_CRCERROR && result == CopyResult::Done)
+        result = CopyResult::DataError;
+    if (result == CopyResult::Done) return true;
+
+    DeleteFileW(destination.c_str());
+    LogWrite(result == CopyResult::DataError ? L"Failed: %ls - damaged data in the archive\n"
+                                             : L"Failed: %ls - the file could not be written\n",
+             destination.c_str());
+    return false;
+}
+
+// Decides where a selected entry goes. False, with the reason logged, for a name
+// that must not be installed.
+bool DestinationFor(const Entry& entry, const std::wstring& gameFolder, std::wstring& destination)
+{
+    if (entry.nameTooLong) {
+        LogWrite(L"Skipped: %ls... - the entry name is too long\n", EscapedName(entry.name).c_str());
+        return false;
+    }
+    std::wstring wide;
+    bool utf8 = false;
+    if (!DecodeEntryName(entry.name, (entry.info.flag & Utf8NameFlag) != 0, wide, utf8)) {
+        LogWrite(L"Skipped: %ls - the entry name is neither UTF-8 nor Shift_JIS\n",
+                 EscapedName(entry.name).c_str());
+        return false;
+    }
+    destination = gameFolder + L"\\" + wide;
+    if (!IsSafeRelativePath(wide) || !IsInsideFolder(destination, gameFolder)) {
+        LogWrite(L"Refused: %ls - the entry would be written outside the game folder\n",
+                 wide.c_str());
+        return false;
+    }
+    if (destination.size() >= (size_t)PathChars) {
+        LogWrite(L"Skipped: %ls - the path is too long\n", destination.c_str());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool IsDirectoryEntry(const char* name, bool nameIsUtf8)
+{
+    size_t length = std::strlen(name);
+    if (length < 2 || name[length - 1] != '\\') return false;
+    // In Shift_JIS 0x5C can be the second byte of a character such as "ソ".
+    return nameIsUtf8 || !IsShiftJisLeadByte((unsigned char)name[length - 2]);
+}
+
+bool IsSelectedEntry(const char* name)
+{
+    return std::strstr(name, "res_mods") || std::strstr(name, "mods");
+}
+
+bool DecodeEntryName(const char* name, bool utf8Flag, std::wstring& wide, bool& wasUtf8)
+{
+    wasUtf8 = Decode(CP_UTF8, name, wide);
+    if (wasUtf8) return true;
+    if (utf8Flag) return false;  // flagged as UTF-8 but is not: nothing to trust
+    return Decode(932, name, wide);
+}
+
+bool IsSafeRelativePath(const std::wstring& name)
+{
+    if (name.empty() || name[0] == L'\\' || name[0] == L'/') return false;
+    if (name.find(L':') != std::wstring::npos) return false;
+    size_t start = 0;
+    for (;;) {
+        size_t end = name.find_first_of(L"\\/", start);
+        std::wstring part = name.substr(start, end == std::wstring::npos ? end : end - start);
+        // Windows drops trailing dots and blanks, so "..." and ". ." may act as "..".
+        if (part.size() >= 2 && part.find_first_not_of(L". ") == std::wstring::npos)
+            return false;
+        if (end == std::wstring::npos) return true;
+        start = end + 1;
+    }
+}
+
+bool IsInsideFolder(const std::wstring& path, const std::wstring& folder)
+{
+    std::wstring fullPath = FullPath(path);
+    std::wstring fullFolder = FullPath(folder);
+    if (fullPath.empty() || fullFolder.empty()) return false;
+    if (fullFolder.back() != L'\\') fullFolder += L'\\';
+    return fullPath.size() > fullFolder.size()
+        && CompareStringOrdinal(fullPath.c_str(), (int)fullFolder.size(), fullFolder.c_str(),
+                                (int)fullFolder.size(), TRUE) == CSTR_EQUAL;
+}
+
+int CountArchiveFiles(const wchar_t* archivePath)
+{
+    unzFile archive = OpenArchive(archivePath);
+    if (!archive) return 0;
+    int count = 0;
+    Entry entry;
+    while (ReadEntry(archive, entry)) {
+        if (!EntryIsDirectory(entry)) {
+            if (!OpenEntryData(archive, entry)) break;
+            unzCloseCurrentFile(archive);
+            ++count;
+        }
+        if (unzGoToNextFile(archive) == UNZ_END_OF_LIST_OF_FILE) break;
+    }
+    unzClose(archive);
+    return count;
+}
+
+bool ArchiveInstaller(const wchar_t* archivePath, const wchar_t* gameFolder,
+                      InstallCounters& progress)
+{
+    unzFile archive = OpenArchive(archivePath);
+    if (!archive) {
+        LogWrite(L"Failed: %ls - not a readable zip archive\n", archivePath);
+        return false;
+    }
+    unz_global_info64 global;
+    bool empty = unzGetGlobalInfo64(archive, &global) == UNZ_OK && global.number_entry == 0;
+    bool allInstalled = true;
+    Entry entry;
+    for (; !empty;) {
+        if (!ReadEntry(archive, entry)) {
+            LogWrite(L"Failed: %ls - the archive's directory is damaged\n", archivePath);
+            allInstalled = false;
+            break;
+        }
+        if (!EntryIsDirectory(entry)) {
+            if (!OpenEntryData(archive, entry)) {
+                LogWrite(L"Failed: %ls - an entry cannot be read (method %d); the rest of the "
+                         L"archive is not installed\n",
+                         archivePath, (int)entry.info.compression_method);
+                allInstalled = false;
+                break;
+            }
+            std::wstring destination;
+            if (IsSelectedEntry(entry.name)) {
+                if (DestinationFor(entry, gameFolder, destination)) {
+                    if (!ExtractEntry(archive, entry, destination, progress)) allInstalled = false;
+                    progress.filesInstalled.fetch_add(1);
+                } else {
+                    allInstalled = false;
+                }
+            }
+        }
+        if (unzGoToNextFile(archive) == UNZ_END_OF_LIST_OF_FILE) break;
+    }
+    unzClose(archive);
+    return allInstalled;
+}

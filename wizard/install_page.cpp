@@ -1,0 +1,116 @@
+// The install page: starts the install worker, shows the current file and the
+// count, and ends the wizard honestly: the finished page only when every ticked mod
+// arrived whole and was installed without a failure.
+#include <windows.h>
+#include <commctrl.h>
+#include <prsht.h>
+
+#include "mods/catalog.h"
+#include "mods/download_worker.h"
+#include "mods/install_worker.h"
+#include "mods/worker_pause.h"
+#include "resources/resource.h"
+#include "wizard/page_common.h"
+#include "wizard/wizard.h"
+
+bool EverythingInstalled(int selectedMods, size_t downloadedFiles, int installFailures)
+{
+    return downloadedFiles == (size_t)selectedMods && installFailures == 0;
+}
+
+namespace {
+
+constexpr UINT_PTR RefreshTimer = 100;
+constexpr UINT RefreshMs = 10;
+
+HANDLE worker;
+bool installCancelRequested;
+
+void EnableWizardCancel(HWND page, bool enable)
+{
+    EnableWindow(GetDlgItem(GetParent(page), IDCANCEL), enable);
+}
+
+void OnInstallInit(HWND page)
+{
+    SendDlgItemMessageW(page, IDC_INSTALL_BAR, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+    SetTimer(page, RefreshTimer, RefreshMs, nullptr);
+    worker = CreateThread(nullptr, 0, InstallWorker, &InstallProgress, 0, nullptr);
+}
+
+void OnWorkerEnded(HWND page)
+{
+    KillTimer(page, RefreshTimer);
+    if (worker) CloseHandle(worker);
+    bool started = worker != nullptr;
+    worker = nullptr;
+    if (installCancelRequested || !started
+        || !EverythingInstalled(SelectedModCount(), DownloadedFiles.size(),
+                                InstallProgress.failures))
+        JumpToFailedPage(page);
+    else
+        PostMessageW(GetParent(page), PSM_PRESSBUTTON, PSBTN_NEXT, 0);
+}
+
+void ShowInstallProgress(HWND page)
+{
+    int total = InstallProgress.filesToInstall;
+    if (total <= 0) return;
+    SendDlgItemMessageW(page, IDC_INSTALL_BAR, PBM_SETRANGE32, 0, total);
+    SendDlgItemMessageW(page, IDC_INSTALL_BAR, PBM_SETPOS, InstallProgress.filesInstalled, 0);
+    wchar_t current[256];
+    GetCurrentFile(InstallProgress, current);
+    SetDlgItemTextW(page, IDC_INSTALL_FILE, current);
+}
+
+void OnRefresh(HWND page)
+{
+    if (!worker || WaitForSingleObject(worker, 0) == WAIT_OBJECT_0)
+        OnWorkerEnded(page);
+    else
+        ShowInstallProgress(page);
+}
+
+void OnInstallCancel(HWND page)
+{
+    PauseWorkers();
+    int answer = MessageBoxW(page, L"インストールが続行中です。\n終了しますか？", L"セットアップ",
+                             MB_YESNO | MB_ICONQUESTION);
+    if (answer == IDYES) installCancelRequested = true;
+    ResumeWorkers();
+    SetPageResult(page, StayOnPage);
+}
+
+void OnInstallNotify(HWND page, const NMHDR* header)
+{
+    switch (header->code) {
+    case PSN_SETACTIVE:
+        EnableWizardCancel(page, false);
+        if (!installCancelRequested) SetWizardButtons(page, 0);
+        break;
+    case PSN_KILLACTIVE:
+        EnableWizardCancel(page, true);
+        break;
+    case PSN_QUERYCANCEL:
+        OnInstallCancel(page);
+        break;
+    }
+}
+
+}  // namespace
+
+INT_PTR CALLBACK InstallPage(HWND page, UINT message, WPARAM, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        OnInstallInit(page);
+        return TRUE;
+    case WM_TIMER:
+        OnRefresh(page);
+        return 0;
+    case WM_NOTIFY:
+        OnInstallNotify(page, (const NMHDR*)lParam);
+        return TRUE;
+    }
+    return FALSE;
+}
