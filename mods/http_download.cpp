@@ -43,12 +43,14 @@ DWORD RequestFlags(INTERNET_SCHEME scheme)
     }
 }
 
-void SetTimeouts(HINTERNET root)
+// Set on the root for the connection and again on the request: Wine applies send
+// and receive time-outs only from the request handle.
+void SetTimeouts(HINTERNET handle)
 {
     DWORD timeout = HttpTimeoutMs;
-    InternetSetOptionW(root, INTERNET_OPTION_CONNECT_TIMEOUT, &timeout, sizeof timeout);
-    InternetSetOptionW(root, INTERNET_OPTION_SEND_TIMEOUT, &timeout, sizeof timeout);
-    InternetSetOptionW(root, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout);
+    InternetSetOptionW(handle, INTERNET_OPTION_CONNECT_TIMEOUT, &timeout, sizeof timeout);
+    InternetSetOptionW(handle, INTERNET_OPTION_SEND_TIMEOUT, &timeout, sizeof timeout);
+    InternetSetOptionW(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout);
 }
 
 // The body goes to the file chunk by chunk. True when it ended at the end of the
@@ -120,6 +122,7 @@ bool HttpDownloadToFile(const wchar_t* url, const wchar_t* localPath, Counter& b
         HINTERNET request = HttpOpenRequestW(connection, L"GET", parts.target, nullptr, nullptr,
                                              nullptr, flags, 0);
         if (request) {
+            SetTimeouts(request);
             if (HttpSendRequestW(request, nullptr, 0, nullptr, 0))
                 done = ReceiveIntoFile(request, localPath, bytesReceived, bytesTotal,
                                        cancelRequested);
