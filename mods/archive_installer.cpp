@@ -67,6 +67,38 @@ bool IsShiftJisLeadByte(unsigned char c)
     return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
 }
 
+bool EndsInShiftJisSecondByte(const char* name, size_t length)
+{
+    size_t i = 0;
+    while (i + 1 < length) {
+        if (!IsShiftJisLeadByte((unsigned char)name[i])) {
+            ++i;
+        } else if (i + 2 == length) {
+            return true;
+        } else {
+            i += 2;
+        }
+    }
+    return false;
+}
+
+// minizip cannot open an archive whose end record is all there is (it takes the
+// record found at offset 0 for no record at all), yet that is a valid empty zip.
+bool IsEmptyZip(const wchar_t* path)
+{
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    unsigned char record[22];
+    DWORD read = 0;
+    bool empty = ReadFile(file, record, sizeof record, &read, nullptr) && read == sizeof record
+              && GetFileSize(file, nullptr) == 22 + (DWORD)(record[20] | record[21] << 8)
+              && std::memcmp(record, "PK\5\6", 4) == 0
+              && (record[8] | record[9] | record[10] | record[11]) == 0;
+    CloseHandle(file);
+    return empty;
+}
+
 bool Decode(UINT codePage, const char* name, std::wstring& wide)
 {
     int length = (int)std::strlen(name);
@@ -174,13 +206,14 @@ bool DestinationFor(const Entry& entry, const std::wstring& gameFolder, std::wst
         return false;
     }
     destination = gameFolder + L"\\" + wide;
-    if (!IsSafeRelativePath(wide) || !IsInsideFolder(destination, gameFolder)) {
-        LogWrite(L"Refused: %ls - the entry would be written outside the game folder\n",
-                 wide.c_str());
+    bool safe = IsSafeRelativePath(wide);
+    if (safe && destination.size() >= (size_t)PathChars) {
+        LogWrite(L"Skipped: %ls - the path is too long\n", destination.c_str());
         return false;
     }
-    if (destination.size() >= (size_t)PathChars) {
-        LogWrite(L"Skipped: %ls - the path is too long\n", destination.c_str());
+    if (!safe || !IsInsideFolder(destination, gameFolder)) {
+        LogWrite(L"Refused: %ls - the entry would be written outside the game folder\n",
+                 wide.c_str());
         return false;
     }
     return true;
@@ -192,8 +225,9 @@ bool IsDirectoryEntry(const char* name, bool nameIsUtf8)
 {
     size_t length = std::strlen(name);
     if (length < 2 || name[length - 1] != '\\') return false;
-    // In Shift_JIS 0x5C can be the second byte of a character such as "ソ".
-    return nameIsUtf8 || !IsShiftJisLeadByte((unsigned char)name[length - 2]);
+    // In Shift_JIS 0x5C can be the second byte of a character such as "ソ", and a
+    // second byte can look like a first one, so the name is read from its start.
+    return nameIsUtf8 || !EndsInShiftJisSecondByte(name, length);
 }
 
 bool IsSelectedEntry(const char* name)
@@ -239,7 +273,7 @@ bool IsInsideFolder(const std::wstring& path, const std::wstring& folder)
 int CountArchiveFiles(const wchar_t* archivePath)
 {
     unzFile archive = OpenArchive(archivePath);
-    if (!archive) return 0;
+    if (!archive) return 0;  // also right for an empty archive
     int count = 0;
     Entry entry;
     while (ReadEntry(archive, entry)) {
@@ -258,15 +292,14 @@ bool ArchiveInstaller(const wchar_t* archivePath, const wchar_t* gameFolder,
                       InstallCounters& progress)
 {
     unzFile archive = OpenArchive(archivePath);
+    if (!archive && IsEmptyZip(archivePath)) return true;
     if (!archive) {
         LogWrite(L"Failed: %ls - not a readable zip archive\n", archivePath);
         return false;
     }
-    unz_global_info64 global;
-    bool empty = unzGetGlobalInfo64(archive, &global) == UNZ_OK && global.number_entry == 0;
     bool allInstalled = true;
     Entry entry;
-    for (; !empty;) {
+    for (;;) {
         if (!ReadEntry(archive, entry)) {
             LogWrite(L"Failed: %ls - the archive's directory is damaged\n", archivePath);
             allInstalled = false;

@@ -1,0 +1,194 @@
+// The install worker over a real download list: archives written by real zip tools at
+// build time (tests/data/make_archives.py) and package files, copied into a download
+// folder with a Japanese name, installed into a game folder, then deleted.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+
+#include "app/install_log.h"
+#include "app/state.h"
+#include "mods/download_worker.h"
+#include "mods/install_worker.h"
+#include "tests/unit/test_files.h"
+
+namespace {
+
+// ARCHIVE_TESTDATA names the folder the build wrote the archives to, as a Unix path
+// under Wine; without it, the folder next to the one holding this exe.
+std::wstring TestArchive(const wchar_t* name)
+{
+    static std::wstring folder = [] {
+        char unixPath[1024];
+        DWORD length = GetEnvironmentVariableA("ARCHIVE_TESTDATA", unixPath, sizeof unixPath);
+        typedef wchar_t*(CDECL * DosName)(const char*);
+        DosName toDos = (DosName)(void*)GetProcAddress(GetModuleHandleW(L"kernel32.dll"),
+                                                       "wine_get_dos_file_name");
+        if (length > 0 && length < sizeof unixPath && unixPath[0] == '/' && toDos) {
+            wchar_t* dos = toDos(unixPath);
+            std::wstring path = dos ? dos : L"";
+            HeapFree(GetProcessHeap(), 0, dos);
+            return path;
+        }
+        wchar_t exe[MAX_PATH];
+        GetModuleFileNameW(nullptr, exe, MAX_PATH);
+        std::wstring path = exe;
+        path.erase(path.rfind(L'\\'));
+        return path.substr(0, path.rfind(L'\\')) + L"\\testdata";
+    }();
+    return folder + L"\\" + name;
+}
+
+std::string Utf8(const std::wstring& text)
+{
+    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), nullptr, 0,
+                                   nullptr, nullptr);
+    std::string bytes(size, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), &bytes[0], size, nullptr,
+                        nullptr);
+    return bytes;
+}
+
+const char PackageBytes[] = "SMPKG\x01\x00\xFF package body";
+
+// The worker's globals, set as the wizard leaves them, and put back afterwards.
+class InstallWorkerRun : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        game = scratch.MakeFolder(L"ゲーム");
+        downloads = scratch.MakeFolder(L"ダウンロード");
+        lstrcpynW(GameFolder, game.c_str(), GameFolderChars);
+        GameVersion = "1.8.0.1";
+        DownloadedFiles.clear();
+    }
+    void TearDown() override
+    {
+        DownloadedFiles.clear();
+        GameFolder[0] = L'\0';
+        GameVersion.clear();
+    }
+    // A download of a test archive under the name the catalogue gave it.
+    std::wstring DownloadArchive(const wchar_t* testArchive, const wchar_t* name)
+    {
+        std::wstring path = downloads + L"\\" + name;
+        CopyFileW(TestArchive(testArchive).c_str(), path.c_str(), FALSE);
+        DownloadedFiles.push_back({path, true});
+        return path;
+    }
+    std::wstring DownloadPackage(const wchar_t* name)
+    {
+        scratch.Write(std::wstring(L"ダウンロード\\") + name,
+                      std::string(PackageBytes, sizeof PackageBytes - 1));
+        DownloadedFiles.push_back({downloads + L"\\" + name, false});
+        return downloads + L"\\" + name;
+    }
+    // Runs the worker on its own thread, as the install page does.
+    std::string Run(InstallCounters& progress)
+    {
+        std::wstring log = scratch.Sub(L"installer.log");
+        OpenInstallLog(log.c_str());
+        HANDLE thread = CreateThread(nullptr, 0, InstallWorker, &progress, 0, nullptr);
+        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 30000));
+        DWORD code = 0;
+        GetExitCodeThread(thread, &code);
+        EXPECT_EQ(1u, code);
+        CloseHandle(thread);
+        CloseInstallLog();
+        return ReadWholeFile(log);
+    }
+    std::string Line(const char* what, const std::wstring& path)
+    {
+        return std::string(what) + ": " + Utf8(path) + "\r\n";
+    }
+
+    ScratchFolder scratch;
+    std::wstring game, downloads;
+};
+
+}  // namespace
+
+TEST_F(InstallWorkerRun, EmptyListEndsAtOnceWithNothingLogged)
+{
+    InstallCounters progress;
+    progress.filesInstalled = 5;
+    progress.filesToInstall = 5;
+    progress.failures = 5;
+    std::wstring log = scratch.Sub(L"installer.log");
+    OpenInstallLog(log.c_str());
+    EXPECT_EQ(1u, InstallWorker(&progress));
+    CloseInstallLog();
+    EXPECT_EQ("", ReadWholeFile(log));
+    EXPECT_EQ(0, progress.filesInstalled.load());
+    EXPECT_EQ(0, progress.filesToInstall.load());
+    EXPECT_EQ(0, progress.failures.load());
+    EXPECT_FALSE(FileExists(game + L"\\mods"));
+}
+
+TEST_F(InstallWorkerRun, PackageGoesToTheVersionedFolderUnderItsOwnName)
+{
+    // No mods folder at all yet.
+    std::wstring first = DownloadPackage(L"brassfinch.velloa_simple_voice_mod_2017.2.smpkg");
+    InstallCounters progress;
+    std::string log = Run(progress);
+    std::wstring installed = game + L"\\mods\\1.8.0.1\\brassfinch.velloa_simple_voice_mod_2017.2.smpkg";
+    EXPECT_EQ(std::string(PackageBytes, sizeof PackageBytes - 1), ReadWholeFile(installed));
+    EXPECT_EQ(1, progress.filesInstalled.load());
+    EXPECT_EQ(0, progress.filesToInstall.load()) << "a package is not an archive";
+    EXPECT_EQ(0, progress.failures.load());
+    EXPECT_FALSE(FileExists(first));
+    EXPECT_EQ(Line("Installing", installed) + Line("Delete", first), log);
+
+    // The versioned folder exists, with an older copy and another mod's file in it.
+    DownloadedFiles.clear();
+    scratch.Write(L"ゲーム\\mods\\1.8.0.1\\音声.smpkg", std::string(500, 'o'));
+    scratch.Write(L"ゲーム\\mods\\1.8.0.1\\other.wotmod", "other");
+    std::wstring second = DownloadPackage(L"音声.smpkg");
+    InstallCounters again;
+    log = Run(again);
+    EXPECT_EQ(std::string(PackageBytes, sizeof PackageBytes - 1),
+              ReadWholeFile(game + L"\\mods\\1.8.0.1\\音声.smpkg"));
+    EXPECT_EQ("other", ReadWholeFile(game + L"\\mods\\1.8.0.1\\other.wotmod"));
+    EXPECT_EQ(1, again.filesInstalled.load());
+    EXPECT_EQ(0, again.failures.load());
+    EXPECT_FALSE(FileExists(second));
+    EXPECT_EQ(Line("Installing", game + L"\\mods\\1.8.0.1\\音声.smpkg") + Line("Delete", second),
+              log);
+}
+
+TEST_F(InstallWorkerRun, InstallsInOrderThenDeletesEveryDownload)
+{
+    std::wstring package = DownloadPackage(L"音声.smpkg");
+    std::wstring mapping = DownloadArchive(L"mapping.zip", L"フィールド.zip");
+    std::wstring html = DownloadArchive(L"not_a_zip.zip", L"qvx-8.3.5.zip");
+    std::wstring bzip2 = DownloadArchive(L"bzip2_middle.zip", L"bzip2.zip");
+    InstallCounters progress;
+    std::string log = Run(progress);
+
+    EXPECT_EQ(9 + 0 + 1, progress.filesToInstall.load());
+    EXPECT_EQ(1 + 7 + 0 + 1, progress.filesInstalled.load());
+    EXPECT_EQ(2, progress.failures.load());
+    EXPECT_TRUE(FileExists(game + L"\\mods\\1.8.0.1\\音声.smpkg"));
+    EXPECT_EQ("mods/音声/ボイス.txt", ReadWholeFile(game + L"\\mods\\音声\\ボイス.txt"));
+    EXPECT_EQ("mods/1.txt", ReadWholeFile(game + L"\\mods\\1.txt"));
+    for (const std::wstring& download : {package, mapping, html, bzip2})
+        EXPECT_FALSE(FileExists(download)) << Utf8(download);
+
+    const wchar_t* fromMapping[] = {
+        L"res_mods\\1.8.0.1\\gui\\a.xml", L"mods\\1.8.0.1\\b.txt", L"pack\\res_mods\\c.xml",
+        L"docs\\mods_list.txt",           L"x\\mods.txt",          L"pack\\mods\\e.txt",
+        L"mods\\音声\\ボイス.txt",
+    };
+    std::string expected = Line("Installing", game + L"\\mods\\1.8.0.1\\音声.smpkg");
+    for (const wchar_t* relative : fromMapping)
+        expected += Line("Installing", game + L"\\" + relative);
+    expected += "Failed: " + Utf8(html) + " - not a readable zip archive\r\n";
+    expected += Line("Installing", game + L"\\mods\\1.txt");
+    expected += "Failed: " + Utf8(bzip2)
+              + " - an entry cannot be read (method 12); the rest of the archive is not "
+                "installed\r\n";
+    for (const std::wstring& download : {package, mapping, html, bzip2})
+        expected += Line("Delete", download);
+    EXPECT_EQ(expected, log);
+}
