@@ -18,8 +18,10 @@ wine_prefix_ready() {
     wineserver -w
     touch "$WINEPREFIX/.ready"
   fi
-  # Started with stdio detached, or services would keep a caller's pipe open.
-  wineserver -p
+  # A persistent server for the whole run; "-p" fails when one is already up, which
+  # is just as good. Started with stdio detached, or services would keep a caller's
+  # pipe open.
+  wineserver -p 2>/dev/null || true
   wine wineboot </dev/null >/dev/null 2>&1 || true
 }
 

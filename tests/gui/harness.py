@@ -1,0 +1,362 @@
+"""Runs the real installer under Wine and works its windows through guidriver.exe.
+
+The GUI tests get a Wine prefix of their own (build/wine-gui), made like the unit
+tests' one by scripts/wine-env.sh: Japanese locale and a virtual desktop that the
+installer and the driver share. Its wineserver stays up for the whole test module, so
+a driver call costs about a tenth of a second; tearDownModule ends it.
+
+Paths come from the environment that ctest sets (see tests/CMakeLists.txt); run by
+hand, the defaults find a build in <source>/build. Without DISPLAY a private Xvfb is
+started.
+"""
+
+import atexit
+import os
+import pathlib
+import shutil
+import subprocess
+import tempfile
+import time
+import unittest
+
+SOURCE_DIR = pathlib.Path(
+    os.environ.get("GUI_SOURCE_DIR", pathlib.Path(__file__).resolve().parents[2]))
+BUILD_DIR = pathlib.Path(os.environ.get("GUI_BUILD_DIR", SOURCE_DIR / "build"))
+INSTALLER_EXE = pathlib.Path(
+    os.environ.get("GUI_INSTALLER_EXE", BUILD_DIR / "ZelkorsModsPackSetup.exe"))
+DRIVER_EXE = pathlib.Path(os.environ.get("GUI_DRIVER_EXE", BUILD_DIR / "tests" / "guidriver.exe"))
+SLEEPER_EXE = pathlib.Path(os.environ.get("GUI_SLEEPER_EXE", BUILD_DIR / "tests" / "sleeper.exe"))
+PREFIX_DIR = BUILD_DIR / "wine-gui"
+OFFLINE_PREFIX_DIR = BUILD_DIR / "wine-gui-offline"
+SCREENSHOT_DIR = BUILD_DIR / "screenshots"
+SCRATCH_DIR = BUILD_DIR / "gui-scratch"
+
+GAME_CLIENT_EXE = "STEELMARCH.EXE"
+
+# Waits in milliseconds, handed to the driver, which polls until the fact holds.
+WINDOW_TIMEOUT_MS = 15000
+STEP_TIMEOUT_MS = 5000
+# Only a hung driver gets near this, in seconds; its own waits are far shorter.
+DRIVER_RUN_TIMEOUT = 90
+
+
+class DriverFailed(AssertionError):
+    pass
+
+
+def unescape(text):
+    """Reverses the driver's escaping of \\n, \\r, \\t and backslashes."""
+    out, chars = [], iter(text)
+    for c in chars:
+        if c != "\\":
+            out.append(c)
+            continue
+        following = next(chars, "")
+        out.append({"n": "\n", "r": "\r", "t": "\t"}.get(following, following))
+    return "".join(out)
+
+
+def version_xml(version):
+    # The shape the game writes: a blank, "v.", the version, a blank and "#build".
+    return ('<?xml version="1.0" encoding="utf-8"?>\r\n<version.xml>\r\n'
+            f"  <version> v.{version} #1155</version>\r\n</version.xml>\r\n")
+
+
+def can_isolate_network():
+    """Root and a working "unshare -n" can give a Wine session no network."""
+    if os.geteuid() != 0 or shutil.which("unshare") is None:
+        return False
+    probe = subprocess.run(["unshare", "-n", "true"], stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return probe.returncode == 0
+
+
+class Xvfb:
+    """A private X display, for runs outside scripts/test.sh."""
+
+    def __init__(self):
+        number = 90
+        while (pathlib.Path(f"/tmp/.X{number}-lock").exists()
+               or pathlib.Path(f"/tmp/.X11-unix/X{number}").exists()):
+            number += 1
+        self.display = f":{number}"
+        self.process = subprocess.Popen(
+            ["Xvfb", self.display, "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        socket = pathlib.Path(f"/tmp/.X11-unix/X{number}")
+        deadline = time.monotonic() + 10
+        while not socket.exists():
+            if time.monotonic() > deadline or self.process.poll() is not None:
+                raise RuntimeError("Xvfb did not start")
+            time.sleep(0.05)
+
+    def stop(self):
+        self.process.terminate()
+        self.process.wait(10)
+
+
+class WineDesktop:
+    """A Wine prefix of the GUI tests, its wineserver and the display it draws on.
+
+    Offline, the whole Wine session lives in a network namespace of its own. Wine
+    asks its services process, not the caller, about network adapters, so putting
+    only the installer in the namespace would not cut it off.
+    """
+
+    def __init__(self, prefix, online=True):
+        self.prefix = pathlib.Path(prefix)
+        self.online = online
+        self.xvfb = None if os.environ.get("DISPLAY") else Xvfb()
+        display = self.xvfb.display if self.xvfb else os.environ["DISPLAY"]
+        self.env = dict(os.environ, WINEPREFIX=str(self.prefix), WINEDEBUG="-all",
+                        WINEARCH="win64", WINEDLLOVERRIDES="mscoree,mshtml=",
+                        LANG="ja_JP.UTF-8", LC_ALL="ja_JP.UTF-8", DISPLAY=display)
+        self.env.pop("WINESERVER", None)
+        self._temp_folder = None
+        self._make_prefix_ready()
+
+    def _namespace(self):
+        return [] if self.online else ["unshare", "-n"]
+
+    def _make_prefix_ready(self):
+        # A session left by an interrupted run may hold windows, or live in the wrong
+        # network namespace.
+        self._kill_server()
+        # Every Wine process is started with its stdio detached or captured in files:
+        # services and the desktop process outlive their starter and would otherwise
+        # hold a pipe of ctest's open.
+        script = '. "$1/scripts/wine-env.sh" "$2" && wine_prefix_ready'
+        subprocess.run(self._namespace() + ["bash", "-c", script, "wine-env", str(SOURCE_DIR),
+                                            str(self.prefix)],
+                       env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=300, check=True)
+
+    def _kill_server(self):
+        # Waits for the server to be gone: "wineserver -p" fails while it is exiting.
+        for option in ("-k", "-w"):
+            subprocess.run(["wineserver", option], env=self.env, stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+
+    def start(self, command):
+        """Starts a Windows program of the prefix; returns its Popen."""
+        return subprocess.Popen(self._namespace() + ["wine", str(command)], env=self.env,
+                                cwd=str(BUILD_DIR), stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def drive(self, *args):
+        """Runs one driver command; returns (exit code, stdout, stderr)."""
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            process = subprocess.run(["wine", str(DRIVER_EXE), *map(str, args)], env=self.env,
+                                     stdin=subprocess.DEVNULL, stdout=out, stderr=err,
+                                     timeout=DRIVER_RUN_TIMEOUT)
+            out.seek(0)
+            err.seek(0)
+            return (process.returncode, out.read().decode("utf-8").replace("\r\n", "\n"),
+                    err.read().decode("utf-8", "replace").strip())
+
+    def unix_path(self, windows_path):
+        found = subprocess.run(["winepath", "-u", windows_path], env=self.env,
+                               stdin=subprocess.DEVNULL, capture_output=True, text=True,
+                               timeout=60, check=True)
+        return pathlib.Path(found.stdout.strip())
+
+    def drive_c(self):
+        return self.prefix / "drive_c"
+
+    def temp_folder(self):
+        """%TEMP% as the installer sees it, on the Unix side."""
+        if self._temp_folder is None:
+            code, out, err = self.drive("temp-path")
+            if code != 0:
+                raise DriverFailed(f"temp-path: {err}")
+            self._temp_folder = self.unix_path(unescape(out.strip()))
+        return self._temp_folder
+
+    def game_folder(self):
+        return self.drive_c() / "Games" / "Steelmarch_ASIA"
+
+    def stop(self):
+        self._kill_server()
+        if self.xvfb:
+            self.xvfb.stop()
+            self.xvfb = None
+
+
+_desktop = None
+
+
+def shared_desktop():
+    global _desktop
+    if _desktop is None:
+        _desktop = WineDesktop(PREFIX_DIR)
+        atexit.register(stop_shared_desktop)
+    return _desktop
+
+
+def stop_shared_desktop():
+    """Ends every Wine process of the GUI prefix; for tearDownModule."""
+    global _desktop
+    if _desktop is not None:
+        _desktop.stop()
+        _desktop = None
+
+
+class InstallerSession:
+    """One installer run: the game folder it finds, the process, and its windows."""
+
+    def __init__(self, desktop, name):
+        self.desktop = desktop
+        self.name = name
+        self.installer = None
+        self.game_client = None
+        self.screenshots = []
+        SCREENSHOT_DIR.mkdir(parents=True, exist_ok=True)
+        for old in SCREENSHOT_DIR.glob(f"{name}-*.png"):
+            old.unlink()
+
+    # ---- what the installer finds ------------------------------------------------
+
+    def install_game(self, version):
+        """A game folder whose version.xml names VERSION; None removes the folder."""
+        folder = self.desktop.game_folder()
+        shutil.rmtree(folder, ignore_errors=True)
+        if version is not None:
+            folder.mkdir(parents=True)
+            (folder / "version.xml").write_bytes(version_xml(version).encode("utf-8"))
+
+    @property
+    def log_path(self):
+        return self.desktop.temp_folder() / "installer.log"
+
+    def remove_log(self):
+        self.log_path.unlink(missing_ok=True)
+
+    def start_game_client(self):
+        """A process named like the running game, seen by the installer's process list."""
+        SCRATCH_DIR.mkdir(parents=True, exist_ok=True)
+        client = SCRATCH_DIR / GAME_CLIENT_EXE
+        shutil.copyfile(SLEEPER_EXE, client)
+        self.game_client = self.desktop.start(client)
+        self.do("wait-process", GAME_CLIENT_EXE, WINDOW_TIMEOUT_MS)
+
+    # ---- the installer -----------------------------------------------------------
+
+    def start(self):
+        self.installer = self.desktop.start(INSTALLER_EXE)
+
+    def exit_code(self, timeout=30):
+        return self.installer.wait(timeout)
+
+    # ---- driver commands ---------------------------------------------------------
+
+    def check(self, *args):
+        """True when the driver command succeeds."""
+        code, _, err = self.desktop.drive(*args)
+        if code == 2:
+            raise ValueError(f"guidriver usage: {args}: {err}")
+        return code == 0
+
+    def do(self, *args):
+        """Runs a driver command that must succeed; returns its output."""
+        code, out, err = self.desktop.drive(*args)
+        if code != 0:
+            raise DriverFailed(f"guidriver {' '.join(map(str, args))}: {err or code}")
+        return out
+
+    def wait_sheet(self):
+        return int(self.do("wait-sheet", WINDOW_TIMEOUT_MS).strip())
+
+    def title(self):
+        return unescape(self.do("title").rstrip("\n"))
+
+    def page(self):
+        return int(self.do("page").strip())
+
+    def wait_page(self, page_id):
+        self.do("wait-page", page_id, STEP_TIMEOUT_MS)
+
+    def text(self, control_id):
+        return unescape(self.do("text", control_id).rstrip("\n"))
+
+    def button(self, name):
+        """{'visible': bool, 'enabled': bool, 'text': str} of a sheet button."""
+        line = self.do("button", name).rstrip("\n")
+        visible, enabled, text = line.split(" ", 2)
+        return {"visible": visible == "visible=1", "enabled": enabled == "enabled=1",
+                "text": unescape(text[len("text="):])}
+
+    def press(self, name):
+        self.do("press", name)
+
+    def message_box(self, timeout_ms=WINDOW_TIMEOUT_MS):
+        """caption, text, icon, buttons and owner of the message box once shown."""
+        facts = {}
+        for line in self.do("msgbox", timeout_ms).splitlines():
+            key, _, value = line.partition("=")
+            facts[key] = unescape(value)
+        return facts
+
+    def answer(self, name):
+        self.do("answer", name)
+        self.do("wait-msgbox-closed", STEP_TIMEOUT_MS)
+
+    # ---- screenshots -------------------------------------------------------------
+
+    def _grab(self, x, y, width, height):
+        grab = subprocess.run(
+            ["import", "-window", "root", "-crop", f"{width}x{height}+{x}+{y}", "+repage",
+             "ppm:-"], env=self.desktop.env, stdin=subprocess.DEVNULL, capture_output=True,
+            timeout=60, check=True)
+        return grab.stdout
+
+    def screenshot(self, label, window="sheet"):
+        """Saves what the user sees of the sheet or the message box, once painted."""
+        x, y, width, height = map(int, self.do("rect", window).split())
+        # Painting trails the window's appearance: wait until two grabs agree.
+        picture = self._grab(x, y, width, height)
+        for _ in range(20):
+            time.sleep(0.1)
+            again = self._grab(x, y, width, height)
+            if again == picture:
+                break
+            picture = again
+        path = SCREENSHOT_DIR / f"{self.name}-{len(self.screenshots) + 1:02d}-{label}.png"
+        subprocess.run(["convert", "ppm:-", "-strip", f"png:{path}"], input=picture,
+                       capture_output=True, timeout=60, check=True)
+        self.screenshots.append(path)
+        return path
+
+    # ---- tear-down ---------------------------------------------------------------
+
+    def close(self):
+        """Ends what the test left running, so the next test starts on a bare desktop."""
+        for process in (self.installer, self.game_client):
+            if process is not None and process.poll() is None:
+                process.kill()
+                process.wait(30)
+        if self.game_client is not None:
+            self.do("wait-process-gone", GAME_CLIENT_EXE, STEP_TIMEOUT_MS)
+        self.do("wait-closed", STEP_TIMEOUT_MS)
+        self.do("wait-msgbox-closed", STEP_TIMEOUT_MS)
+
+
+class InstallerTestCase(unittest.TestCase):
+    """A test case with a fresh installer session per test on the shared desktop."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.desktop = shared_desktop()
+
+    def setUp(self):
+        self.session = InstallerSession(self.desktop, self.short_name())
+        self.addCleanup(self.session.close)
+
+    def short_name(self):
+        return self.id().split(".")[-1]
+
+    def use_offline_desktop(self):
+        """Moves this test to a Wine session without network, ended with the test."""
+        desktop = WineDesktop(OFFLINE_PREFIX_DIR, online=False)
+        self.addCleanup(desktop.stop)
+        self.session = InstallerSession(desktop, self.short_name())
+        self.addCleanup(self.session.close)

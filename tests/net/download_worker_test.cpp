@@ -1,0 +1,124 @@
+// DownloadWorker over the catalogue, whose URLs this build points at the loopback
+// test server (/mod/KEY answers as KEY.mode in the served folder says).
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include "app/install_log.h"
+#include "mods/catalog.h"
+#include "mods/download_worker.h"
+#include "tests/net/net_test_env.h"
+#include "tests/unit/test_files.h"
+
+namespace {
+
+const wchar_t* const ServedKeys[ModCount] = {L"velloa", L"fieldwatch", L"qvx-8.3.5.zip"};
+
+std::wstring TempPathOf(int row)
+{
+    std::wstring path;
+    TempFilePath(ModCatalog[row].fileName, path);
+    return path;
+}
+
+std::string Utf8(const std::wstring& text)
+{
+    int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), (int)text.size(), nullptr, 0,
+                                   nullptr, nullptr);
+    std::string bytes(size, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), (int)text.size(), &bytes[0], size, nullptr,
+                        nullptr);
+    return bytes;
+}
+
+class DownloadWorkerRun : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        for (int row = 0; row < ModCount; ++row) {
+            ServeFile(ServedKeys[row], PatternBytes(10000 + row * 5000, row + 7));
+            SetServeMode(ServedKeys[row], "files");
+            ModCatalog[row].selected = false;
+            DeleteFileW(TempPathOf(row).c_str());
+        }
+        DownloadedFiles.clear();
+        DownloadProgress.cancelRequested = 0;
+        log = scratch.Sub(L"installer.log");
+        OpenInstallLog(log.c_str());
+    }
+    void TearDown() override
+    {
+        CloseInstallLog();
+        for (int row = 0; row < ModCount; ++row) DeleteFileW(TempPathOf(row).c_str());
+    }
+    DWORD RunWorker()
+    {
+        HANDLE thread = CreateThread(nullptr, 0, DownloadWorker, &DownloadProgress, 0, nullptr);
+        WaitForSingleObject(thread, 60000);
+        DWORD code = 0;
+        GetExitCodeThread(thread, &code);
+        CloseHandle(thread);
+        CloseInstallLog();
+        return code;
+    }
+    std::string Line(int row, const char* end)
+    {
+        return "Downloading: " + Utf8(TempPathOf(row)) + " - " + end + "\r\n";
+    }
+    ScratchFolder scratch;
+    std::wstring log;
+};
+
+}  // namespace
+
+TEST_F(DownloadWorkerRun, FirstAndThirdRowsArriveInCatalogueOrder)
+{
+    ModCatalog[0].selected = true;
+    ModCatalog[2].selected = true;
+    EXPECT_EQ(1u, RunWorker());
+    EXPECT_EQ(2u, DownloadProgress.filesDone.load());
+    ASSERT_EQ(2u, DownloadedFiles.size());
+    EXPECT_EQ(TempPathOf(0), DownloadedFiles[0].path)
+        << "saved under the row's file name, whatever the URL says";
+    EXPECT_FALSE(DownloadedFiles[0].isArchive);
+    EXPECT_EQ(TempPathOf(2), DownloadedFiles[1].path);
+    EXPECT_TRUE(DownloadedFiles[1].isArchive);
+    EXPECT_TRUE(ReadWholeFile(TempPathOf(2)) == PatternBytes(20000, 9));
+    EXPECT_EQ(Line(0, "Done!") + Line(2, "Done!"), ReadWholeFile(log));
+    EXPECT_FALSE(FileExists(TempPathOf(1))) << "an unselected row leaves no trace";
+}
+
+TEST_F(DownloadWorkerRun, AMissingModFailsAndTheNextIsStillFetched)
+{
+    SetServeMode(ServedKeys[1], "404");
+    ModCatalog[1].selected = true;
+    ModCatalog[2].selected = true;
+    RunWorker();
+    EXPECT_EQ(2u, DownloadProgress.filesDone.load());
+    ASSERT_EQ(1u, DownloadedFiles.size());
+    EXPECT_EQ(TempPathOf(2), DownloadedFiles[0].path);
+    EXPECT_EQ(Line(1, "Failed") + Line(2, "Done!"), ReadWholeFile(log));
+}
+
+TEST_F(DownloadWorkerRun, EveryRowFailingLeavesAnEmptyList)
+{
+    for (int row = 0; row < ModCount; ++row) {
+        SetServeMode(ServedKeys[row], row == 1 ? "cut" : "404");
+        ModCatalog[row].selected = true;
+    }
+    EXPECT_EQ(1u, RunWorker());
+    EXPECT_EQ(3u, DownloadProgress.filesDone.load());
+    EXPECT_TRUE(DownloadedFiles.empty());
+    EXPECT_EQ(Line(0, "Failed") + Line(1, "Failed") + Line(2, "Failed"), ReadWholeFile(log));
+    for (int row = 0; row < ModCount; ++row) EXPECT_FALSE(FileExists(TempPathOf(row)));
+}
+
+TEST_F(DownloadWorkerRun, AfterACancelTheRowsAheadAreTriedButNotKept)
+{
+    ModCatalog[0].selected = true;
+    ModCatalog[1].selected = true;
+    DownloadProgress.cancelRequested = 1;
+    RunWorker();
+    EXPECT_EQ(2u, DownloadProgress.filesDone.load());
+    EXPECT_TRUE(DownloadedFiles.empty());
+    EXPECT_EQ(Line(0, "Failed") + Line(1, "Failed"), ReadWholeFile(log));
+}

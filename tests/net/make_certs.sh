@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Makes the certificates the download tests' HTTPS server presents, once per directory:
+#   ca.key ca.pem ca.der                   test CA (trusted in a test Wine prefix only)
+#   server.key server.pem                  localhost, signed by the test CA
+#   untrusted-ca.key untrusted-ca.pem      a second CA that nobody trusts
+#   untrusted.key untrusted.pem            localhost, signed by the untrusted CA
+# Usage: bash tests/net/make_certs.sh DIR
+# Wine's crypt32 wants a proper chain: CA:TRUE with keyCertSign on the CAs, serverAuth and
+# SAN DNS:localhost on the leaves (a bare CN is not enough for a name match).
+set -euo pipefail
+dir=${1:?usage: make_certs.sh DIR}
+mkdir -p "$dir"
+cd "$dir"
+[ -f untrusted.pem ] && [ -f server.pem ] && [ -f ca.der ] && exit 0
+
+days=7300
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+cat >"$tmp/ext.cnf" <<'CNF'
+[ca]
+basicConstraints = critical, CA:TRUE
+keyUsage = critical, keyCertSign, cRLSign
+subjectKeyIdentifier = hash
+authorityKeyIdentifier = keyid:always
+[leaf]
+basicConstraints = critical, CA:FALSE
+keyUsage = critical, digitalSignature, keyEncipherment
+extendedKeyUsage = serverAuth
+subjectAltName = DNS:localhost
+subjectKeyIdentifier = hash
+authorityKeyIdentifier = keyid, issuer
+CNF
+
+# make_ca NAME "CN"
+make_ca() {
+  openssl req -x509 -new -newkey rsa:2048 -nodes -sha256 -days "$days" \
+    -keyout "$1.key" -out "$1.pem" -subj "/O=Zelkor Test/CN=$2" \
+    -config "$tmp/ext.cnf" -extensions ca 2>/dev/null
+}
+# make_leaf NAME CA
+make_leaf() {
+  openssl req -new -newkey rsa:2048 -nodes -sha256 -keyout "$1.key" -out "$tmp/$1.csr" \
+    -subj "/O=Zelkor Test/CN=localhost" -config "$tmp/ext.cnf" 2>/dev/null
+  openssl x509 -req -in "$tmp/$1.csr" -CA "$2.pem" -CAkey "$2.key" -CAcreateserial \
+    -CAserial "$tmp/$2.srl" -sha256 -days "$days" -extfile "$tmp/ext.cnf" -extensions leaf \
+    -out "$1.pem" 2>/dev/null
+}
+
+make_ca ca "Zelkor Test CA"
+make_leaf server ca
+make_ca untrusted-ca "Zelkor Untrusted CA"
+make_leaf untrusted untrusted-ca
+openssl x509 -in ca.pem -outform DER -out ca.der
+chmod 600 ./*.key
