@@ -1,0 +1,73 @@
+"""The catalogue's mods, served on loopback where the test build's URLs point.
+
+The test build is compiled with MOD_URL_0..2 on https://localhost:18443 and
+http://localhost:18080, answered by tests/net/testserver.py's /mod/KEY route: KEY is a
+file in the served folder, and KEY.mode beside it changes how it is answered
+("chunked", "slow 65536", "cut", "404", ...). The test CA is trusted by one Wine
+prefix only, the one the installer runs in.
+"""
+
+import os
+import pathlib
+import shutil
+import subprocess
+import sys
+
+from harness import BUILD_DIR, SOURCE_DIR
+
+sys.path.insert(0, str(SOURCE_DIR / "tests" / "net"))
+sys.path.insert(0, str(SOURCE_DIR / "scripts"))
+from make_sample_mods import main as make_sample_mods  # noqa: E402
+from testserver import TestServer  # noqa: E402
+
+TRUST_CA_EXE = pathlib.Path(
+    os.environ.get("GUI_TRUST_CA_EXE", BUILD_DIR / "tests" / "trust_ca.exe"))
+HTTP_PORT = int(os.environ.get("TEST_HTTP_PORT", 18080))
+HTTPS_PORT = int(os.environ.get("TEST_HTTPS_PORT", 18443))
+
+# Served key of each catalogue row, as the test build's URLs name them.
+MOD_KEYS = ("velloa", "fieldwatch", "qvx-8.3.5.zip")
+MOD_FILE_NAMES = ("brassfinch.velloa_simple_voice_mod_2017.2.smpkg", "fieldwatch.zip",
+                  "qvx-8.3.5.zip")
+
+
+class ModServer:
+    """Serves the sample mods (scripts/make_sample_mods.py) to one Wine desktop."""
+
+    def __init__(self, desktop, work_dir=None):
+        self.work = pathlib.Path(work_dir or BUILD_DIR / "mod-server")
+        self.served = self.work / "served"
+        self.certs = self.work / "certs"
+        shutil.rmtree(self.served, ignore_errors=True)
+        self.certs.mkdir(parents=True, exist_ok=True)
+        make_sample_mods(str(self.served))
+        self.server = TestServer(str(self.served), str(self.certs), http_port=HTTP_PORT,
+                                 https_port=HTTPS_PORT, untrusted_port=None, timeout=900)
+        self.server.start()
+        windows_ca = "Z:" + str(self.certs / "ca.der").replace("/", "\\")
+        subprocess.run(["wine", str(TRUST_CA_EXE), windows_ca], env=desktop.env,
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=120, check=True)
+
+    def set_mode(self, row, mode):
+        """How row's URL answers from now on: "files" (whole, sized), "chunked",
+        "slow BYTES_PER_SECOND", "slow-chunked BYTES_PER_SECOND", "cut", "404"."""
+        path = self.served / (MOD_KEYS[row] + ".mode")
+        if mode == "files":
+            path.unlink(missing_ok=True)
+        else:
+            path.write_text(mode)
+
+    def replace(self, row, data):
+        """Serves other bytes for row, e.g. a hostile archive."""
+        (self.served / MOD_KEYS[row]).write_bytes(data)
+
+    def sample(self, row):
+        return (self.served / MOD_KEYS[row]).read_bytes()
+
+    @property
+    def requests(self):
+        return self.server.requests
+
+    def stop(self):
+        self.server.stop()
