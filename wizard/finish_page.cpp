@@ -12,6 +12,7 @@ static void OnFinishActive(HWND page)
     PostMessageW(wizard, PSM_CANCELTOCLOSE, 0, 0);
     SendMessageW(wizard, PSM_SETFINISHTEXTW, 0, (LPARAM)L"完了(&F)");
     ShowWindow(GetDlgItem(wizard, IDCANCEL), SW_HIDE);
+    RepaintAfterActivation(page);
 }
 
 INT_PTR CALLBACK FinishedPage(HWND page, UINT message, WPARAM, LPARAM lParam)
@@ -22,6 +23,9 @@ INT_PTR CALLBACK FinishedPage(HWND page, UINT message, WPARAM, LPARAM lParam)
         return TRUE;
     case WM_NOTIFY:
         if (((const NMHDR*)lParam)->code == PSN_SETACTIVE) OnFinishActive(page);
+        return TRUE;
+    case WM_REPAINT_SHEET:
+        RepaintSheet(page);
         return TRUE;
     case WM_DESTROY:
         ReleaseTitleFont(page);

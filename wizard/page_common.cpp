@@ -49,3 +49,14 @@ void ReleaseTitleFont(HWND page)
     HFONT font = (HFONT)SetWindowLongPtrW(page, DWLP_USER, 0);
     if (font) DeleteObject(font);
 }
+
+void RepaintAfterActivation(HWND page)
+{
+    PostMessageW(page, WM_REPAINT_SHEET, 0, 0);
+}
+
+void RepaintSheet(HWND page)
+{
+    RedrawWindow(GetParent(page), nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+}

@@ -20,6 +20,15 @@ void JumpToFailedPage(HWND page);
 // wizard itself never closes from a cancel request, so the answer is always -1.
 void AskCancelSetup(HWND page);
 
+// The welcome and finish pages draw no background of their own: the sheet paints
+// the watermark and the white behind them. Wine repaints only the header band when
+// the page changes, so after a page with a header the old page would stay on
+// screen behind the new one. Once the new page is shown (the activation posts a
+// message to itself), the whole sheet is painted again.
+constexpr UINT WM_REPAINT_SHEET = WM_APP + 1;
+void RepaintAfterActivation(HWND page);
+void RepaintSheet(HWND page);
+
 // The heading font of the welcome and finish pages: the stock ANSI_VAR_FONT made
 // 20 units high and black (weight 900). The caller deletes it.
 HFONT CreateTitleFont();

@@ -40,6 +40,7 @@ static void OnWelcomeNotify(HWND page, const NMHDR* header)
     switch (header->code) {
     case PSN_SETACTIVE:
         SetWizardButtons(page, PSWIZB_NEXT);
+        RepaintAfterActivation(page);
         break;
     case PSN_QUERYCANCEL:
         AskCancelSetup(page);
@@ -55,6 +56,9 @@ INT_PTR CALLBACK WelcomePage(HWND page, UINT message, WPARAM, LPARAM lParam)
         return TRUE;
     case WM_NOTIFY:
         OnWelcomeNotify(page, (const NMHDR*)lParam);
+        return TRUE;
+    case WM_REPAINT_SHEET:
+        RepaintSheet(page);
         return TRUE;
     case WM_DESTROY:
         ReleaseTitleFont(page);
