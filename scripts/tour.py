@@ -67,7 +67,7 @@ def main():
     desktop = harness.WineDesktop(harness.BUILD_DIR / "wine-demo")
     server = ModServer(desktop, harness.BUILD_DIR / "demo-server")
     # Slow enough that the download page shows its progress for a moment.
-    server.set_mode(0, "slow 200000")
+    server.set_mode(0, "slow 60000")
     server.set_mode(1, "slow-chunked 20000")
     harness.SCREENSHOT_DIR = SHOTS
     session = harness.InstallerSession(desktop, "tour")
