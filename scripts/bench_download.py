@@ -18,6 +18,7 @@ root_dir = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(root_dir, "tests", "net"))
 from testserver import TestServer  # noqa: E402
 
+chunk_costs = []
 BUILD = os.environ.get("BUILD_DIR", os.path.join(root_dir, "build"))
 PREFIX = os.path.join(BUILD, "wine-bench")
 
@@ -38,6 +39,7 @@ def run_product(url, out):
     fields = dict(part.split("=") for part in result.stdout.split())
     if fields.get("ok") != "1":
         raise SystemExit("download_bench failed: " + result.stdout + result.stderr)
+    chunk_costs.append((float(fields["chunk_us"]), float(fields["write_us"])))
     return int(fields["bytes"]) / (float(fields["ms"]) / 1000.0)
 
 
@@ -81,7 +83,10 @@ def main():
                 for _ in range(args.runs):
                     product.append(run_product(url, out))
                     curl.append(run_curl(url, out))
-                rows.append((label, scheme, statistics.median(product), statistics.median(curl)))
+                chunk = statistics.median(c for c, _ in chunk_costs[-args.runs:])
+                write = statistics.median(w for _, w in chunk_costs[-args.runs:])
+                rows.append((label, scheme, statistics.median(product), statistics.median(curl),
+                             chunk, write))
                 print("%-10s %-5s product %s  curl %s" % (label, scheme,
                       ["%.1f" % (v / 1e6) for v in product], ["%.1f" % (v / 1e6) for v in curl]),
                       flush=True)
@@ -89,11 +94,12 @@ def main():
     subprocess.run(["wineserver", "-k"], env=env)
 
     print()
-    print("| link | scheme | HttpDownloadToFile (median MB/s) | curl (median MB/s) | ratio |")
-    print("|---|---|---|---|---|")
-    for label, scheme, product, curl in rows:
-        print("| %s | %s | %.1f | %.1f | %.2f |" % (label, scheme, product / 1e6, curl / 1e6,
-                                                 product / curl))
+    print("| link | scheme | HttpDownloadToFile (median MB/s) | curl (median MB/s) | ratio "
+          "| µs per 4 KiB chunk | of which write + counter |")
+    print("|---|---|---|---|---|---|---|")
+    for label, scheme, product, curl, chunk, write in rows:
+        print("| %s | %s | %.1f | %.1f | %.2f | %.1f | %.1f |" % (
+            label, scheme, product / 1e6, curl / 1e6, product / curl, chunk, write))
 
 
 if __name__ == "__main__":
