@@ -37,11 +37,32 @@
 //   wait-process-gone NAME MS no such process any more
 //   temp-path                 prints the folder GetTempPath gives in this prefix
 //   windows                   lists the top-level windows (for diagnosis)
+//   click ID                  clicks a visible, enabled control of the current page
+//   type ID TEXT              types TEXT into a control of the current page
+//   tree-caret ID             prints the index of the root item under the caret, or -1
+//   chooser MS                waits for the folder chooser (SHBrowseForFolder), and up
+//                             to 3 s for its starting selection, and prints
+//                             title=, static= (each visible text), owner=,
+//                             owner-enabled=0|1, selected= (the caret item's texts from
+//                             the top of the tree, tab-separated) and rect=x y w h
+//   chooser-select TEXT...    opens the chooser's tree item by item along the texts
+//                             (the first names a top item) and selects the last
+//   chooser-answer NAME       clicks a chooser button: ok, cancel
+//   wait-chooser-closed MS    the folder chooser has gone
+//   progress ID               prints a progress bar's "pos=N min=N max=N marquee=0|1"
+//   close                     clicks the wizard's close box (title bar)
+//   ping MS COUNT [samples]   sends the wizard a message that does nothing COUNT times,
+//                             one every MS ms, and prints the answer times: "count=N
+//                             p50=X p99=X max=X timeouts=N" (ms; an answer taking over
+//                             a second is a time-out); "samples" first lists them all
+//   created-pages             prints the ids of the pages shown so far (their windows
+//                             exist), in the wizard's order, on one line
 #include <windows.h>
 #include <commctrl.h>
 #include <prsht.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cwchar>
 #include <functional>
@@ -910,6 +931,287 @@ int ListWindows(const Arguments&)
     return Done;
 }
 
+// ---- page controls, typing, the folder chooser ----------------------------------------
+
+int ClickControl(const Arguments& args)
+{
+    HWND control = ControlOrComplain(args[0]);
+    if (!control) return CheckFailed;
+    if (!IsClickable(control)) {
+        Complain(std::wstring(args[0]) + L" is hidden or disabled");
+        return CheckFailed;
+    }
+    Click(control);
+    return Done;
+}
+
+// Sent, not posted, so that the text read next already holds what was typed.
+int TypeText(const Arguments& args)
+{
+    HWND control = ControlOrComplain(args[0]);
+    if (!control) return CheckFailed;
+    for (const wchar_t* c = args[1]; *c; ++c) {
+        LRESULT ignored = 0;
+        if (!Ask(control, WM_CHAR, (WPARAM)*c, 1, ignored)) {
+            Complain(L"the control did not take a character");
+            return CheckFailed;
+        }
+    }
+    return Done;
+}
+
+int TreeCaret(const Arguments& args)
+{
+    long id = 0;
+    if (!ParseNumber(args[0], id)) return BadUsage;
+    HWND tree = FindTree(id);
+    if (!tree) return CheckFailed;
+    auto caret = (HTREEITEM)AskOrZero(tree, TVM_GETNEXTITEM, TVGN_CARET, 0);
+    std::vector<HTREEITEM> items = RootItems(tree);
+    int index = -1;
+    for (size_t i = 0; i < items.size(); ++i)
+        if (items[i] == caret) index = (int)i;
+    PrintLine(std::to_wstring(index));
+    return Done;
+}
+
+// SHBrowseForFolder's dialog: a top-level dialog holding the shell's tree (0x3741).
+constexpr int ChooserTreeId = 0x3741;
+
+HWND FindChooser()
+{
+    for (HWND window : TopLevelWindows())
+        if (IsWindowVisible(window) && IsDialog(window) && GetDlgItem(window, ChooserTreeId))
+            return window;
+    return nullptr;
+}
+
+HWND ChooserOrComplain()
+{
+    HWND chooser = FindChooser();
+    if (!chooser) Complain(L"no folder chooser");
+    return chooser;
+}
+
+// The texts from the top of the tree down to ITEM, tab-separated.
+std::wstring ItemPath(HWND tree, HTREEITEM item)
+{
+    std::vector<std::wstring> texts;
+    for (; item && texts.size() < 256;
+         item = (HTREEITEM)AskOrZero(tree, TVM_GETNEXTITEM, TVGN_PARENT, (LPARAM)item))
+        texts.push_back(Escaped(ItemText(tree, item)));
+    std::wstring path;
+    for (auto text = texts.rbegin(); text != texts.rend(); ++text)
+        path += (path.empty() ? L"" : L"\t") + *text;
+    return path;
+}
+
+int DescribeChooser(const Arguments& args)
+{
+    DWORD ms = 0;
+    if (int bad = Timeout(args[0], ms)) return bad;
+    HWND chooser = nullptr;
+    if (!WaitUntil(ms, [&] { return (chooser = FindChooser()) != nullptr; })) {
+        Complain(L"no folder chooser within " + std::to_wstring(ms) + L" ms");
+        return CheckFailed;
+    }
+    // The chooser shows before its owner's callback has selected the starting folder,
+    // and may select none at all.
+    HWND tree = GetDlgItem(chooser, ChooserTreeId);
+    HTREEITEM caret = nullptr;
+    WaitUntil(ms < ReplyTimeoutMs ? ms : ReplyTimeoutMs, [&] {
+        return (caret = (HTREEITEM)AskOrZero(tree, TVM_GETNEXTITEM, TVGN_CARET, 0)) != nullptr;
+    });
+    HWND owner = GetWindow(chooser, GW_OWNER);
+    PrintLine(L"title=" + Escaped(WindowText(chooser)));
+    for (HWND child : DirectChildren(chooser)) {
+        if (lstrcmpiW(ClassName(child).c_str(), L"Static") != 0 || !IsWindowVisible(child))
+            continue;
+        std::wstring text = WindowText(child);
+        if (!text.empty()) PrintLine(L"static=" + Escaped(text));
+    }
+    PrintLine(L"owner=" + OwnerKind(chooser));
+    PrintLine(L"owner-enabled=" + std::to_wstring(owner && IsWindowEnabled(owner) ? 1 : 0));
+    PrintLine(L"selected=" + ItemPath(tree, caret));
+    RECT rect;
+    GetWindowRect(chooser, &rect);
+    PrintLine(L"rect=" + std::to_wstring(rect.left) + L" " + std::to_wstring(rect.top) + L" "
+              + std::to_wstring(rect.right - rect.left) + L" "
+              + std::to_wstring(rect.bottom - rect.top));
+    return Done;
+}
+
+// Walks down from the top of the chooser's tree, opening each item as a user would,
+// to the child named by each TEXT in turn, and selects the last one.
+int ChooserSelect(const Arguments& args)
+{
+    HWND chooser = ChooserOrComplain();
+    if (!chooser) return CheckFailed;
+    HWND tree = GetDlgItem(chooser, ChooserTreeId);
+    HTREEITEM parent = nullptr;
+    for (const wchar_t* wanted : args) {
+        if (parent) AskOrZero(tree, TVM_EXPAND, TVE_EXPAND, (LPARAM)parent);
+        auto item = (HTREEITEM)(parent
+                                    ? AskOrZero(tree, TVM_GETNEXTITEM, TVGN_CHILD, (LPARAM)parent)
+                                    : AskOrZero(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0));
+        while (item && ItemText(tree, item) != wanted)
+            item = (HTREEITEM)AskOrZero(tree, TVM_GETNEXTITEM, TVGN_NEXT, (LPARAM)item);
+        if (!item) {
+            Complain(L"no item " + Escaped(wanted) + L" under "
+                     + (parent ? Escaped(ItemText(tree, parent)) : L"the top"));
+            return CheckFailed;
+        }
+        parent = item;
+    }
+    if (parent && SelectItem(tree, parent)) return Done;
+    Complain(L"the item could not be selected");
+    return CheckFailed;
+}
+
+int ChooserAnswer(const Arguments& args)
+{
+    int id = 0;
+    if (!IdForName(MessageBoxButtons, args[0], id)) {
+        Complain(L"no such answer: " + std::wstring(args[0]));
+        return BadUsage;
+    }
+    HWND chooser = ChooserOrComplain();
+    if (!chooser) return CheckFailed;
+    HWND button = GetDlgItem(chooser, id);
+    if (!IsClickable(button)) {
+        Complain(L"the chooser offers no " + std::wstring(args[0]));
+        return CheckFailed;
+    }
+    Click(button);
+    return Done;
+}
+
+int WaitChooserClosed(const Arguments& args)
+{
+    DWORD ms = 0;
+    if (int bad = Timeout(args[0], ms)) return bad;
+    if (WaitUntil(ms, [] { return FindChooser() == nullptr; })) return Done;
+    Complain(L"the folder chooser is still open");
+    return CheckFailed;
+}
+
+// ---- progress bars, the close box and responsiveness -------------------------------
+
+int PrintProgress(const Arguments& args)
+{
+    HWND bar = ControlOrComplain(args[0]);
+    if (!bar) return CheckFailed;
+    if (lstrcmpiW(ClassName(bar).c_str(), PROGRESS_CLASSW) != 0) {
+        Complain(L"control " + std::wstring(args[0]) + L" is a " + ClassName(bar));
+        return CheckFailed;
+    }
+    LRESULT position = 0, low = 0, high = 0;
+    if (!Ask(bar, PBM_GETPOS, 0, 0, position) || !Ask(bar, PBM_GETRANGE, TRUE, 0, low)
+        || !Ask(bar, PBM_GETRANGE, FALSE, 0, high)) {
+        Complain(L"the bar does not answer");
+        return CheckFailed;
+    }
+    bool marquee = (GetWindowLongW(bar, GWL_STYLE) & PBS_MARQUEE) != 0;
+    PrintLine(L"pos=" + std::to_wstring((long long)position) + L" min="
+              + std::to_wstring((long long)low) + L" max=" + std::to_wstring((long long)high)
+              + L" marquee=" + std::to_wstring(marquee ? 1 : 0));
+    return Done;
+}
+
+// What a click on the title bar's close box sends; it reaches the sheet even while
+// its Cancel button is disabled.
+int CloseBox(const Arguments&)
+{
+    HWND sheet = SheetOrComplain();
+    if (!sheet) return CheckFailed;
+    PostMessageW(sheet, WM_SYSCOMMAND, SC_CLOSE, 0);
+    return Done;
+}
+
+// Milliseconds with two decimals, from microseconds: no C runtime float formatting.
+std::wstring Milliseconds(long long microseconds)
+{
+    wchar_t text[48];
+    wsprintfW(text, L"%d.%02d", (int)(microseconds / 1000), (int)(microseconds % 1000 / 10));
+    return text;
+}
+
+// Nearest rank: the smallest sample that at least PERCENT of the samples do not exceed.
+long long Percentile(const std::vector<long long>& sorted, int percent)
+{
+    size_t rank = (sorted.size() * (size_t)percent + 99) / 100;
+    return sorted[rank == 0 ? 0 : rank - 1];
+}
+
+// How long the wizard's UI thread takes to answer a message that does nothing: the
+// delay a user's click or a repaint would wait at that moment.
+int Ping(const Arguments& args)
+{
+    constexpr UINT PingTimeoutMs = 1000;
+    long interval = 0, count = 0;
+    if (!ParseNumber(args[0], interval) || interval < 0 || !ParseNumber(args[1], count)
+        || count <= 0)
+        return BadUsage;
+    bool listSamples = args.size() > 2;
+    if (listSamples && lstrcmpW(args[2], L"samples") != 0) return BadUsage;
+    HWND sheet = SheetOrComplain();
+    if (!sheet) return CheckFailed;
+
+    LARGE_INTEGER frequency, first;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&first);
+    std::vector<long long> samples;
+    int timeouts = 0;
+    for (long i = 0; i < count && IsWindow(sheet); ++i) {
+        // Sent on a fixed schedule, so a slow answer does not thin out the samples.
+        LARGE_INTEGER now, start, end;
+        QueryPerformanceCounter(&now);
+        long long due = first.QuadPart + frequency.QuadPart * interval * i / 1000;
+        if (now.QuadPart < due) Sleep((DWORD)((due - now.QuadPart) * 1000 / frequency.QuadPart));
+        QueryPerformanceCounter(&start);
+        DWORD_PTR reply = 0;
+        BOOL answered = SendMessageTimeoutW(sheet, WM_NULL, 0, 0, SMTO_NORMAL, PingTimeoutMs,
+                                            &reply);
+        QueryPerformanceCounter(&end);
+        if (!answered && !IsWindow(sheet)) break;  // the wizard closed: not a slow answer
+        if (!answered) ++timeouts;
+        samples.push_back((end.QuadPart - start.QuadPart) * 1000000 / frequency.QuadPart);
+    }
+    if (samples.empty()) {
+        Complain(L"the wizard closed before the first answer");
+        return CheckFailed;
+    }
+    if (listSamples) {
+        std::wstring line = L"samples=";
+        for (size_t i = 0; i < samples.size(); ++i)
+            line += (i ? L"," : L"") + Milliseconds(samples[i]);
+        PrintLine(line);
+    }
+    std::vector<long long> sorted = samples;
+    std::sort(sorted.begin(), sorted.end());
+    PrintLine(L"count=" + std::to_wstring(sorted.size()) + L" p50="
+              + Milliseconds(Percentile(sorted, 50)) + L" p99=" + Milliseconds(Percentile(sorted, 99))
+              + L" max=" + Milliseconds(sorted.back()) + L" timeouts=" + std::to_wstring(timeouts));
+    return Done;
+}
+
+// A Wizard97 sheet creates a page's window when the page is first shown, so the
+// pages with a window are the ones the wizard has been through, even briefly.
+int PrintCreatedPages(const Arguments&)
+{
+    HWND sheet = SheetOrComplain();
+    if (!sheet) return CheckFailed;
+    std::wstring ids;
+    for (WPARAM index = 0; index < 100; ++index) {
+        int id = (int)AskOrZero(sheet, PSM_INDEXTOID, index, 0);
+        if (id == 0) break;
+        if (AskOrZero(sheet, PSM_INDEXTOHWND, index, 0))
+            ids += (ids.empty() ? L"" : L" ") + std::to_wstring(id);
+    }
+    PrintLine(ids);
+    return Done;
+}
+
 struct Command {
     const wchar_t* name;
     size_t minArguments;
@@ -939,6 +1241,17 @@ const Command Commands[] = {
     {L"wait-process-gone", 2, 2, WaitProcessGone},
     {L"temp-path", 0, 0, PrintTempPath},
     {L"windows", 0, 0, ListWindows},
+    {L"click", 1, 1, ClickControl},
+    {L"type", 2, 2, TypeText},
+    {L"tree-caret", 1, 1, TreeCaret},
+    {L"chooser", 1, 1, DescribeChooser},
+    {L"chooser-select", 1, 16, ChooserSelect},
+    {L"chooser-answer", 1, 1, ChooserAnswer},
+    {L"wait-chooser-closed", 1, 1, WaitChooserClosed},
+    {L"progress", 1, 1, PrintProgress},
+    {L"close", 0, 0, CloseBox},
+    {L"ping", 2, 3, Ping},
+    {L"created-pages", 0, 0, PrintCreatedPages},
 };
 
 int Usage()

@@ -326,6 +326,65 @@ class InstallerSession:
         self.screenshots.append(path)
         return path
 
+    # ---- progress bars, the close box, responsiveness ------------------------------
+
+    def progress(self, control_id):
+        """{'pos', 'min', 'max': int, 'marquee': bool} of a progress bar on the page."""
+        fields = dict(part.split("=", 1) for part in self.do("progress", control_id).split())
+        return {"pos": int(fields["pos"]), "min": int(fields["min"]),
+                "max": int(fields["max"]), "marquee": fields["marquee"] == "1"}
+
+    def close_box(self):
+        """Clicks the wizard's close box, which asks the page like Cancel does."""
+        self.do("close")
+
+    def ping(self, interval_ms, count):
+        """Answer times of the wizard's UI thread: {'count', 'timeouts': int, 'p50',
+        'p99', 'max': float ms, 'samples': [float ms]}."""
+        facts = {}
+        for line in self.do("ping", interval_ms, count, "samples").split():
+            key, _, value = line.partition("=")
+            facts[key] = value
+        return {"count": int(facts["count"]), "timeouts": int(facts["timeouts"]),
+                "p50": float(facts["p50"]), "p99": float(facts["p99"]),
+                "max": float(facts["max"]),
+                "samples": [float(v) for v in facts["samples"].split(",") if v]}
+
+    def created_pages(self):
+        """Ids of the pages the wizard has shown so far, even for a moment, in order."""
+        return [int(i) for i in self.do("created-pages").split()]
+
+    def screenshot_moving(self, label, window="sheet"):
+        """One grab of a window that keeps changing (a bar filling, a marquee), on which
+        screenshot() would wait for two equal grabs in vain; the window must have been
+        painted once already."""
+        x, y, width, height = map(int, self.do("rect", window).split())
+        picture = self._grab(x, y, width, height)
+        path = SCREENSHOT_DIR / f"{self.name}-{len(self.screenshots) + 1:02d}-{label}.png"
+        subprocess.run(["convert", "ppm:-", "-strip", f"png:{path}"], input=picture,
+                       capture_output=True, timeout=60, check=True)
+        self.screenshots.append(path)
+        return path
+
+    # ---- windows the rect command does not know ------------------------------------
+
+    def screenshot_area(self, label, rect):
+        """Saves a screen area, "x y w h" as the driver prints it (the folder chooser
+        reports its own), once painted."""
+        x, y, width, height = map(int, rect.split())
+        picture = self._grab(x, y, width, height)
+        for _ in range(20):
+            time.sleep(0.1)
+            again = self._grab(x, y, width, height)
+            if again == picture:
+                break
+            picture = again
+        path = SCREENSHOT_DIR / f"{self.name}-{len(self.screenshots) + 1:02d}-{label}.png"
+        subprocess.run(["convert", "ppm:-", "-strip", f"png:{path}"], input=picture,
+                       capture_output=True, timeout=60, check=True)
+        self.screenshots.append(path)
+        return path
+
     # ---- tear-down ---------------------------------------------------------------
 
     def close(self):

@@ -65,6 +65,23 @@ class ModServer:
     def sample(self, row):
         return (self.served / MOD_KEYS[row]).read_bytes()
 
+    def path(self, row):
+        """The file served for row, for a test that writes a large one in place."""
+        return self.served / MOD_KEYS[row]
+
+    def reset(self):
+        """Every row back to its sample, answered whole; the request list emptied."""
+        for key in MOD_KEYS:
+            (self.served / (key + ".mode")).unlink(missing_ok=True)
+        make_sample_mods(str(self.served))
+        self.server.clear_requests()
+
+    def requests_for(self, row):
+        """The requests that reached row's URL, oldest first."""
+        prefix = "/mod/" + MOD_KEYS[row]
+        return [r for r in self.server.requests
+                if r.path == prefix or r.path.startswith(prefix + "?")]
+
     @property
     def requests(self):
         return self.server.requests

@@ -1,0 +1,377 @@
+"""The download page of the real installer under Wine, fed by the loopback server on
+the catalogue's own URLs: what it counts and shows while bytes arrive (with and without
+an announced length), asking before cancelling, and moving on when the downloads end,
+well or badly.
+
+Run through ctest (gui.download) or by hand from tests/gui:
+    python3 -m unittest -v test_download
+"""
+
+import io
+import re
+import time
+import unittest
+import zipfile
+
+import harness
+from mods_server import MOD_FILE_NAMES, ModServer
+
+# Dialog template ids: a page is known by its template.
+WELCOME = 101
+FINISHED = 105
+FOLDER = 106
+DOWNLOAD = 107
+FAILED = 108
+CONFIRM = 120
+MOD_SELECT = 121
+INSTALL = 122
+
+MOD_TREE = 1013
+FILE_BAR = 1009
+FILES_BAR = 1008
+BYTES_TEXT = 1015
+FILES_TEXT = 1018
+FINISH_HEADING = 1009
+
+TICKED = "2"
+WAITING_TEXT = "待機しています..."
+CANCEL_QUESTION = "ダウンロードが続行中です。\n終了しますか？"
+CANCEL_CAPTION = "セットアップ"
+FAILED_HEADING = "インストールが正常に完了できませんでした。"
+
+# StrFormatByteSize keeps three significant digits and cuts the rest off.
+BYTE_UNITS = {"KB": 1 << 10, "MB": 1 << 20, "GB": 1 << 30}
+SIZE = r"\d+(?:\.\d+)? (?:KB|MB|GB|バイト|bytes)"
+RECEIVED_AND_TOTAL = re.compile(rf"^({SIZE}) / ({SIZE})$")
+RECEIVED_ONLY = re.compile(rf"^({SIZE})$")
+
+# Long enough for the slowest download here to end and the wizard to move on.
+DOWNLOADS_END_MS = 30000
+
+
+def tearDownModule():
+    harness.stop_shared_desktop()
+
+
+def size_in_bytes(text):
+    number, unit = text.split(" ")
+    return float(number) * BYTE_UNITS.get(unit, 1)
+
+
+def with_extra_entry(archive, name, data):
+    """A copy of a zip archive with one more entry, stored as it is."""
+    out = io.BytesIO()
+    with zipfile.ZipFile(io.BytesIO(archive)) as source, \
+            zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED) as copy:
+        for info in source.infolist():
+            copy.writestr(info, source.read(info))
+        copy.writestr(zipfile.ZipInfo(name), data)
+    return out.getvalue()
+
+
+def files_text(done, total):
+    return f"{done} / {total} ファイル"
+
+
+class DownloadTests(harness.InstallerTestCase):
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.server = ModServer(cls.desktop)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.stop()
+
+    def setUp(self):
+        super().setUp()
+        self.server.reset()
+        # A download left behind by an earlier run would hide one that is not deleted.
+        for name in MOD_FILE_NAMES:
+            (self.desktop.temp_folder() / name).unlink(missing_ok=True)
+        self.session.install_game("1.8.0.1")
+        self.session.remove_log()
+
+    # ---- steps shared by the tests -----------------------------------------------
+
+    def open_download_page(self, rows):
+        """Ticks ROWS and goes on from the confirmation page, which starts downloading."""
+        s = self.session
+        s.start()
+        self.assertEqual(WELCOME, s.wait_sheet())
+        s.press("next")
+        s.wait_page(FOLDER)
+        s.press("next")
+        s.wait_page(MOD_SELECT)
+        for row in rows:
+            self.assertEqual(TICKED, s.do("tree-toggle", MOD_TREE, row).strip())
+        s.press("next")
+        s.wait_page(CONFIRM)
+        s.press("next")
+        s.wait_page(DOWNLOAD)
+
+    def wait_for(self, what, fact, timeout=15):
+        """Polls FACT (which returns a value, or None while it does not hold yet)."""
+        deadline = time.monotonic() + timeout
+        while True:
+            value = fact()
+            if value is not None:
+                return value
+            if time.monotonic() > deadline:
+                self.fail(f"{what}: not within {timeout} s")
+            time.sleep(0.1)
+
+    def bytes_shown(self, pattern):
+        """The bytes text's parts once it matches PATTERN (the page may still wait)."""
+        text = self.session.text(BYTES_TEXT)
+        if text == WAITING_TEXT:
+            return None
+        found = pattern.match(text)
+        self.assertIsNotNone(found, f"bytes text {text!r}")
+        return found.groups()
+
+    def received_at_least(self, pattern, least):
+        shown = self.bytes_shown(pattern)
+        return shown if shown and size_in_bytes(shown[0]) >= least else None
+
+    def assertSizeText(self, text, size):
+        # Three significant digits, cut: within 1 % below the size, never above it.
+        self.assertLessEqual(size_in_bytes(text), size, text)
+        self.assertGreater(size_in_bytes(text), size * 0.99, text)
+
+    def assertDownloadingButtons(self):
+        s = self.session
+        for name in ("back", "next"):
+            self.assertFalse(s.button(name)["enabled"], name)
+        cancel = s.button("cancel")
+        self.assertTrue(cancel["visible"] and cancel["enabled"], cancel)
+
+    def log_lines(self):
+        data = self.session.log_path.read_bytes()
+        self.assertNotIn(b"\n", data.replace(b"\r\n", b""), "a line break without CR")
+        return data.decode("utf-8").split("\r\n")[:-1]
+
+    def temp_download(self, row):
+        return self.temp_windows_path + MOD_FILE_NAMES[row]
+
+    @property
+    def temp_windows_path(self):
+        return harness.unescape(self.session.do("temp-path").strip())
+
+    def assertDownloadsDeleted(self):
+        left = [name for name in MOD_FILE_NAMES if (self.desktop.temp_folder() / name).exists()]
+        self.assertEqual([], left, "downloads left in %TEMP%")
+
+    def assertFailedPageThenExit(self):
+        s = self.session
+        self.assertEqual(FAILED_HEADING, s.text(FINISH_HEADING))
+        finish = s.button("finish")
+        self.assertTrue(finish["visible"] and finish["enabled"], finish)
+        s.press("finish")
+        s.do("wait-closed", harness.STEP_TIMEOUT_MS)
+        self.assertEqual(0, s.exit_code())
+
+    # ---- counting bytes and files --------------------------------------------------
+
+    def test_sized_download_counts_bytes_fills_the_bar_and_counts_files(self):
+        # The archive grows by a stored entry, so that it too takes a while to arrive:
+        # WinINet hands over 4 KiB reads only once they are full.
+        self.server.replace(2, with_extra_entry(self.server.sample(2),
+                                                "qvx-8.3.5/mods/1.8.0.1/qvx/voice.smpkg",
+                                                bytes(range(256)) * 400))
+        velloa, qvx = self.server.sample(0), self.server.sample(2)
+        # Slow enough to be watched: about 7 s for the package, 3 s for the archive.
+        self.server.set_mode(0, "slow 40000")
+        self.server.set_mode(2, "slow 40000")
+        self.open_download_page([0, 2])
+        s = self.session
+
+        # The page opens on nothing done out of the two ticked rows.
+        self.assertEqual(files_text(0, 2), s.text(FILES_TEXT))
+        files_bar = s.progress(FILES_BAR)
+        self.assertEqual((0, 0, 2, False), (files_bar["pos"], files_bar["min"], files_bar["max"],
+                                            files_bar["marquee"]))
+        self.assertDownloadingButtons()
+
+        # "received / total" with the total of the announced length; the bar's range is
+        # that length to the byte and its position rises with what arrives.
+        samples = []
+        for _ in range(4):
+            received, total = self.wait_for("bytes shown",
+                                            lambda: self.bytes_shown(RECEIVED_AND_TOTAL))
+            bar = s.progress(FILE_BAR)
+            samples.append((size_in_bytes(received), total, bar))
+            if len(samples) == 2:
+                s.screenshot_moving("sized-download")
+            time.sleep(0.4)
+        for received, total, bar in samples:
+            self.assertSizeText(total, len(velloa))
+            self.assertLessEqual(received, len(velloa))
+            self.assertEqual((0, len(velloa), False), (bar["min"], bar["max"], bar["marquee"]))
+            self.assertLessEqual(bar["pos"], bar["max"])
+        received = [sample[0] for sample in samples]
+        positions = [sample[2]["pos"] for sample in samples]
+        self.assertEqual(sorted(received), received, "bytes went back")
+        self.assertEqual(sorted(positions), positions, "the bar went back")
+        self.assertLess(received[0], received[-1], "the bytes did not rise")
+        self.assertLess(positions[0], positions[-1], "the bar did not fill")
+        self.assertLess(positions[-1], len(velloa), "the download was over too soon to watch")
+
+        # The first row done: one file counted, and the bar measures the second one.
+        self.wait_for("first file counted",
+                      lambda: True if s.text(FILES_TEXT) == files_text(1, 2) else None)
+        self.assertEqual(1, s.progress(FILES_BAR)["pos"])
+        self.wait_for("second file's bar",
+                      lambda: True if s.progress(FILE_BAR)["max"] == len(qvx) else None)
+        _, total = self.wait_for("second file's bytes", lambda: self.received_at_least(
+            RECEIVED_AND_TOTAL, 1))
+        self.assertSizeText(total, len(qvx))
+
+        # Both whole: the page goes on by itself, through the install page.
+        s.do("wait-page", FINISHED, DOWNLOADS_END_MS)
+        self.assertIn(INSTALL, s.created_pages())
+        log = self.log_lines()
+        self.assertEqual(f"Downloading: {self.temp_download(0)} - Done!", log[0])
+        self.assertEqual(f"Downloading: {self.temp_download(2)} - Done!", log[1])
+        self.assertEqual(["complete", "complete"],
+                         [r.state for r in self.server.requests_for(0) + self.server.requests_for(2)])
+
+    def test_download_without_length_shows_a_marquee_and_the_bytes_alone(self):
+        velloa = self.server.sample(0)
+        self.server.set_mode(0, "slow-chunked 40000")
+        self.open_download_page([0])
+        s = self.session
+        self.assertEqual(files_text(0, 1), s.text(FILES_TEXT))
+
+        samples = []
+        for _ in range(3):
+            (received,) = self.wait_for("bytes shown", lambda: self.bytes_shown(RECEIVED_ONLY))
+            samples.append((size_in_bytes(received), s.progress(FILE_BAR)))
+            if len(samples) == 2:
+                s.screenshot_moving("marquee-download")
+            time.sleep(0.4)
+        for received, bar in samples:
+            self.assertTrue(bar["marquee"], bar)
+            self.assertLessEqual(received, len(velloa))
+        received = [sample[0] for sample in samples]
+        self.assertEqual(sorted(received), received, "bytes went back")
+        self.assertLess(received[0], received[-1], "the bytes did not rise")
+        self.assertLess(received[-1], len(velloa), "the download was over too soon to watch")
+
+        # A body without a length is whole when it ends properly.
+        s.do("wait-page", FINISHED, DOWNLOADS_END_MS)
+        self.assertEqual(f"Downloading: {self.temp_download(0)} - Done!", self.log_lines()[0])
+
+    # ---- cancelling ----------------------------------------------------------------
+
+    def ask_to_cancel(self):
+        s = self.session
+        s.press("cancel")
+        box = s.message_box()
+        self.assertEqual(CANCEL_CAPTION, box["caption"])
+        self.assertEqual(CANCEL_QUESTION, box["text"])
+        self.assertEqual("question", box["icon"])
+        self.assertEqual("yes,no", box["buttons"])
+        self.assertEqual("sheet", box["owner"])
+
+    def test_cancel_answered_no_holds_the_download_then_goes_on(self):
+        # About 15 s for the whole package: the box is up for a few of them.
+        self.server.set_mode(0, "slow 20000")
+        self.open_download_page([0])
+        s = self.session
+        self.wait_for("some bytes", lambda: self.received_at_least(RECEIVED_AND_TOTAL, 20000))
+
+        self.ask_to_cancel()
+        s.screenshot("cancel-question", window="msgbox")
+        # The worker waits while the question is up: nothing more is counted, although
+        # the server goes on sending.
+        (held, _) = self.bytes_shown(RECEIVED_AND_TOTAL)
+        position = s.progress(FILE_BAR)["pos"]
+        time.sleep(1.0)
+        self.assertEqual(held, self.bytes_shown(RECEIVED_AND_TOTAL)[0])
+        self.assertEqual(position, s.progress(FILE_BAR)["pos"])
+        self.assertEqual("sending", self.server.requests_for(0)[0].state)
+
+        s.answer("no")
+        self.assertEqual(DOWNLOAD, s.page())
+        self.assertTrue(s.check("no-msgbox", 300), "asked again")
+        self.assertDownloadingButtons()
+        after = []
+        for _ in range(3):
+            (received, _) = self.bytes_shown(RECEIVED_AND_TOTAL)
+            after.append(size_in_bytes(received))
+            time.sleep(0.5)
+        self.assertLess(size_in_bytes(held), after[0], "nothing counted after the answer")
+        self.assertLess(after[0], after[-1], "the bytes stopped rising")
+        self.assertEqual(DOWNLOAD, s.page(), "the download was over too soon to watch")
+
+        s.do("wait-page", FINISHED, DOWNLOADS_END_MS)
+        self.assertEqual(f"Downloading: {self.temp_download(0)} - Done!", self.log_lines()[0])
+
+    def test_cancel_answered_yes_stays_until_the_worker_ends_then_fails(self):
+        self.server.set_mode(0, "slow 40000")
+        # Rows ahead of the stopped one are still asked for; this one answers nothing
+        # for 4 s, which keeps the worker busy after the answer.
+        self.server.set_mode(1, "noresponse 4")
+        self.open_download_page([0, 1, 2])
+        s = self.session
+        self.wait_for("some bytes", lambda: self.received_at_least(RECEIVED_AND_TOTAL, 20000))
+
+        self.ask_to_cancel()
+        s.answer("yes")
+        answered = time.monotonic()
+        # The current file stops at once and counts as done with; the page stays while
+        # the worker goes through the rows ahead.
+        self.wait_for("the stopped row counted",
+                      lambda: True if s.text(FILES_TEXT) == files_text(1, 3) else None)
+        self.assertEqual(DOWNLOAD, s.page())
+        self.assertDownloadingButtons()
+        self.assertTrue(s.check("no-msgbox", 0), "asked again")
+        time.sleep(max(0.0, answered + 2.0 - time.monotonic()))
+        self.assertEqual(DOWNLOAD, s.page(), "left before the worker ended")
+
+        s.do("wait-page", FAILED, DOWNLOADS_END_MS)
+        self.assertGreater(time.monotonic() - answered, 3.5, "did not wait for the worker")
+        s.screenshot("failed")
+        # Straight to the failed page: nothing was installed.
+        self.assertNotIn(INSTALL, s.created_pages())
+        self.assertNotIn(FINISHED, s.created_pages())
+
+        # Honest log: nothing arrived whole.
+        self.assertEqual([f"Downloading: {self.temp_download(row)} - Failed" for row in range(3)],
+                         self.log_lines())
+        first = self.server.requests_for(0)
+        self.assertEqual(1, len(first))
+        self.assertNotEqual("complete", first[0].state)
+        self.assertLess(first[0].sent, len(self.server.sample(0)))
+        self.assertEqual(1, len(self.server.requests_for(1)))
+        self.assertEqual(1, len(self.server.requests_for(2)))
+        self.assertDownloadsDeleted()
+        self.assertFalse((self.desktop.game_folder() / "mods").exists())
+        self.assertFailedPageThenExit()
+
+    # ---- every download failing --------------------------------------------------------
+
+    def test_every_download_failing_still_moves_on_then_fails(self):
+        for row in range(3):
+            self.server.set_mode(row, "404")
+        self.open_download_page([0, 1, 2])
+        s = self.session
+
+        s.do("wait-page", FAILED, DOWNLOADS_END_MS)
+        s.screenshot("failed")
+        # The worker ended normally, so the page went on to the install page, which
+        # found nothing to install and ended on the failed page.
+        self.assertIn(INSTALL, s.created_pages())
+        self.assertNotIn(FINISHED, s.created_pages())
+        self.assertEqual([f"Downloading: {self.temp_download(row)} - Failed" for row in range(3)],
+                         self.log_lines())
+        self.assertEqual([404, 404, 404], [r.status for r in self.server.requests])
+        self.assertDownloadsDeleted()
+        self.assertFalse((self.desktop.game_folder() / "mods").exists())
+        self.assertFailedPageThenExit()
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

@@ -1,0 +1,386 @@
+"""The whole job of the real installer under Wine, driven through its pages: the
+mods fetched from the loopback server on the catalogue's URLs, installed into the game
+folder, the log, the downloads removed, and the ending it owns up to: finished only when
+everything arrived and went in, failed otherwise (a missing mod, a hostile archive, a
+cancel during the install).
+
+Run through ctest (gui.install) or by hand from tests/gui:
+    python3 -m unittest -v test_install
+"""
+
+import io
+import os
+import time
+import unittest
+import zipfile
+
+import harness
+from mods_server import MOD_FILE_NAMES, ModServer
+
+# Dialog template ids: a page is known by its template.
+WELCOME = 101
+FINISHED = 105
+FOLDER = 106
+DOWNLOAD = 107
+FAILED = 108
+CONFIRM = 120
+MOD_SELECT = 121
+INSTALL = 122
+
+FOLDER_EDIT = 1003
+MOD_TREE = 1013
+CONFIRM_SUMMARY = 1011
+DOWNLOAD_BYTES = 1015
+INSTALL_FILE = 1012
+INSTALL_BAR = 1019
+INSTALL_DETAILS = 1005
+FINISH_HEADING = 1009
+
+TICKED = "2"
+MOD_NAMES = ("brassfinch Velloa SimpleVoice", "Fieldwatch", "QVX")
+GAME_FOLDER = "C:\\Games\\Steelmarch_ASIA"
+FINISHED_HEADING = "セットアップウィザードの完了"
+FAILED_HEADING = "インストールが正常に完了できませんでした。"
+CANCEL_QUESTION = "インストールが続行中です。\n終了しますか？"
+CANCEL_CAPTION = "セットアップ"
+REFUSED_REASON = "the entry would be written outside the game folder"
+
+# What each sample mod puts into the game folder (relative path there), from which row
+# and which archive entry (None: the downloaded file itself). Readmes and anything else
+# without "mods" in its path stay out.
+EXPECTED_FILES = [
+    ("mods\\1.8.0.1\\brassfinch.velloa_simple_voice_mod_2017.2.smpkg", 0, None),
+    ("res_mods\\1.8.0.1\\gui\\fieldwatch\\設定.xml", 1, "res_mods/1.8.0.1/gui/fieldwatch/設定.xml"),
+    ("res_mods\\1.8.0.1\\gui\\fieldwatch\\icons\\marker.png", 1,
+     "res_mods/1.8.0.1/gui/fieldwatch/icons/marker.png"),
+    ("mods\\1.8.0.1\\fieldwatch\\fieldwatch.smpkg", 1, "mods/1.8.0.1/fieldwatch/fieldwatch.smpkg"),
+    ("qvx-8.3.5\\res_mods\\1.8.0.1\\scripts\\client\\gui\\mods\\qvx_設定.json", 2,
+     "qvx-8.3.5/res_mods/1.8.0.1/scripts/client/gui/mods/qvx_設定.json"),
+    ("qvx-8.3.5\\mods\\1.8.0.1\\qvx\\コア.smpkg", 2, "qvx-8.3.5/mods/1.8.0.1/qvx/コア.smpkg"),
+    ("qvx-8.3.5\\mods\\configs\\qvx\\battle\\打撃.xml", 2,
+     "qvx-8.3.5/mods/configs/qvx/battle/打撃.xml"),
+]
+LEFT_OUT = ("readme.txt", "QVX使い方.txt")
+
+# Entries that try to leave the game folder (as the product logs them, with backslashes),
+# and the one good entry served beside them.
+HOSTILE_ENTRIES = [
+    ("../../evil/mods.txt", "..\\..\\evil\\mods.txt"),
+    ("C:/x/mods.txt", "C:\\x\\mods.txt"),
+    ("..\\..\\evil2\\mods.txt", "..\\..\\evil2\\mods.txt"),
+    ("/abs/mods.txt", "\\abs\\mods.txt"),
+    ("res_mods/../../../evil3/mods.txt", "res_mods\\..\\..\\..\\evil3\\mods.txt"),
+]
+GOOD_ENTRY = ("mods/1.8.0.1/good/ok.smpkg", "mods\\1.8.0.1\\good\\ok.smpkg")
+
+# A long install, to be watched, asked about twice and cancelled: creating a file
+# costs Wine about 2 ms, so this many small entries take some 15 to 30 s.
+LONG_INSTALL_ENTRIES = 12000
+LONG_INSTALL_ENTRY_BYTES = 2048
+
+DOWNLOADS_END_MS = 30000
+LONG_INSTALL_END_MS = 120000
+
+
+def tearDownModule():
+    harness.stop_shared_desktop()
+
+
+def zip_bytes(entries):
+    out = io.BytesIO()
+    with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED) as archive:
+        for name, data in entries:
+            archive.writestr(zipfile.ZipInfo(name), data, zipfile.ZIP_DEFLATED)
+    return out.getvalue()
+
+
+def files_below(folder):
+    """Every file under FOLDER, as relative Windows paths."""
+    found = set()
+    for here, _, names in os.walk(folder):
+        for name in names:
+            relative = os.path.relpath(os.path.join(here, name), folder)
+            found.add(relative.replace("/", "\\"))
+    return found
+
+
+class InstallTests(harness.InstallerTestCase):
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.server = ModServer(cls.desktop)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.stop()
+
+    def setUp(self):
+        super().setUp()
+        self.server.reset()
+        # A download left behind by an earlier run would hide one that is not deleted.
+        for name in MOD_FILE_NAMES:
+            (self.desktop.temp_folder() / name).unlink(missing_ok=True)
+        self.session.install_game("1.8.0.1")
+        self.session.remove_log()
+        self.temp = harness.unescape(self.session.do("temp-path").strip())
+
+    # ---- steps shared by the tests -----------------------------------------------
+
+    def walk_to_download(self, rows, screenshots=False):
+        """Ticks ROWS and goes on from the confirmation page, which starts downloading."""
+        s = self.session
+        shoot = s.screenshot if screenshots else (lambda label: None)
+        s.start()
+        self.assertEqual(WELCOME, s.wait_sheet())
+        shoot("welcome")
+        s.press("next")
+        s.wait_page(FOLDER)
+        self.assertEqual(GAME_FOLDER + "\\", s.text(FOLDER_EDIT))
+        shoot("folder")
+        s.press("next")
+        s.wait_page(MOD_SELECT)
+        for row in rows:
+            self.assertEqual(TICKED, s.do("tree-toggle", MOD_TREE, row).strip())
+        shoot("mod-select")
+        s.press("next")
+        s.wait_page(CONFIRM)
+        summary = s.text(CONFIRM_SUMMARY)
+        for row, name in enumerate(MOD_NAMES):
+            self.assertEqual(row in rows, name in summary, name)
+        shoot("confirm")
+        s.press("next")
+        # Small downloads may be over, and their install too, before a first look.
+        self.wait_for("left the confirmation page",
+                      lambda: True if s.page() != CONFIRM else None, timeout=5)
+        self.assertIn(DOWNLOAD, s.created_pages())
+
+    def wait_for(self, what, fact, timeout=15):
+        """Polls FACT (which returns a value, or None while it does not hold yet)."""
+        deadline = time.monotonic() + timeout
+        while True:
+            value = fact()
+            if value is not None:
+                return value
+            if time.monotonic() > deadline:
+                self.fail(f"{what}: not within {timeout} s")
+            time.sleep(0.1)
+
+    def log_lines(self):
+        data = self.session.log_path.read_bytes()
+        self.assertFalse(data.startswith(b"\xef\xbb\xbf"), "a byte order mark")
+        self.assertNotIn(b"\n", data.replace(b"\r\n", b""), "a line break without CR")
+        return data.decode("utf-8").split("\r\n")[:-1]
+
+    def download_path(self, row):
+        return self.temp + MOD_FILE_NAMES[row]
+
+    def downloading(self, row, result):
+        return f"Downloading: {self.download_path(row)} - {result}"
+
+    def installing(self, relative):
+        return f"Installing: {GAME_FOLDER}\\{relative}"
+
+    def deleting(self, row):
+        return f"Delete: {self.download_path(row)}"
+
+    def game_file(self, relative):
+        return self.desktop.game_folder() / relative.replace("\\", "/")
+
+    def served_data(self, row, entry):
+        data = self.server.sample(row)
+        if entry is None:
+            return data
+        with zipfile.ZipFile(io.BytesIO(data)) as archive:
+            return archive.read(entry)
+
+    def assertDownloadsDeleted(self):
+        left = [name for name in MOD_FILE_NAMES if (self.desktop.temp_folder() / name).exists()]
+        self.assertEqual([], left, "downloads left in %TEMP%")
+
+    def assertEndsOn(self, page, heading):
+        """The last page: its heading, Finish alone, and a clean exit once pressed."""
+        s = self.session
+        self.assertEqual(heading, s.text(FINISH_HEADING))
+        pages = s.created_pages()
+        self.assertIn(page, pages)
+        self.assertNotIn(FAILED if page == FINISHED else FINISHED, pages)
+        finish = s.button("finish")
+        self.assertTrue(finish["visible"] and finish["enabled"], finish)
+        for hidden in ("back", "next", "cancel"):
+            self.assertFalse(s.button(hidden)["visible"], hidden)
+        s.press("finish")
+        s.do("wait-closed", harness.STEP_TIMEOUT_MS)
+        self.assertEqual(0, s.exit_code())
+
+    # ---- the whole job ---------------------------------------------------------------
+
+    def test_all_three_mods_install_exactly_their_files_and_finish(self):
+        # Slow enough for a look at the download page.
+        self.server.set_mode(0, "slow 100000")
+        self.walk_to_download([0, 1, 2], screenshots=True)
+        s = self.session
+        self.wait_for("bytes counted", lambda: True if "/" in s.text(DOWNLOAD_BYTES) else None)
+        s.screenshot_moving("download")
+        s.do("wait-page", FINISHED, DOWNLOADS_END_MS)
+        s.screenshot("finished")
+        self.assertIn(INSTALL, s.created_pages())
+
+        # Exactly the mods' files, each the bytes served.
+        self.assertEqual({relative for relative, _, _ in EXPECTED_FILES} | {"version.xml"},
+                         files_below(self.desktop.game_folder()))
+        for relative, row, entry in EXPECTED_FILES:
+            self.assertEqual(self.served_data(row, entry), self.game_file(relative).read_bytes(),
+                             relative)
+        for name in LEFT_OUT:
+            self.assertFalse(any(path.endswith(name)
+                                 for path in files_below(self.desktop.game_folder())), name)
+
+        # The log tells it in order: downloads, installed files, deleted downloads.
+        expected = ([self.downloading(row, "Done!") for row in range(3)]
+                    + [self.installing(relative) for relative, _, _ in EXPECTED_FILES]
+                    + [self.deleting(row) for row in range(3)])
+        self.assertEqual(expected, self.log_lines())
+        self.assertDownloadsDeleted()
+        self.assertEndsOn(FINISHED, FINISHED_HEADING)
+
+    def test_missing_mod_ends_on_the_failed_page_and_the_log_says_so(self):
+        self.server.set_mode(2, "404")
+        self.walk_to_download([0, 2])
+        s = self.session
+        s.do("wait-page", FAILED, DOWNLOADS_END_MS)
+        s.screenshot("failed")
+
+        # What did arrive is installed; the log owns up to what did not.
+        package = EXPECTED_FILES[0][0]
+        self.assertEqual({package, "version.xml"}, files_below(self.desktop.game_folder()))
+        self.assertEqual(self.server.sample(0), self.game_file(package).read_bytes())
+        self.assertEqual([self.downloading(0, "Done!"), self.downloading(2, "Failed"),
+                          self.installing(package), self.deleting(0)], self.log_lines())
+        self.assertEqual([404], [r.status for r in self.server.requests_for(2)])
+        self.assertDownloadsDeleted()
+        self.assertEndsOn(FAILED, FAILED_HEADING)
+
+    def test_hostile_archive_writes_nothing_outside_the_game_folder(self):
+        good = b"SMPKG\x01\x00good\x00" + os.urandom(5000)
+        self.server.replace(1, zip_bytes([(name, b"escaped\n") for name, _ in HOSTILE_ENTRIES]
+                                         + [(GOOD_ENTRY[0], good)]))
+        drive_c = self.desktop.drive_c().resolve()
+        temp_relative = os.path.relpath(self.desktop.temp_folder().resolve(),
+                                        drive_c).replace("/", "\\")
+        game_relative = os.path.relpath(self.desktop.game_folder().resolve(),
+                                        drive_c).replace("/", "\\")
+
+        def outside_files():
+            return {path for path in files_below(drive_c)
+                    if not path.startswith((temp_relative + "\\", game_relative + "\\"))}
+
+        before = outside_files()
+        self.walk_to_download([1])
+        s = self.session
+        s.do("wait-page", FAILED, DOWNLOADS_END_MS)
+
+        self.assertEqual(set(), outside_files() - before, "written outside the game folder")
+        for folder in ("evil", "evil2", "evil3", "x", "abs"):
+            self.assertFalse((drive_c / folder).exists(), folder)
+        # The good entry beside them still goes in.
+        self.assertEqual({GOOD_ENTRY[1], "version.xml"}, files_below(self.desktop.game_folder()))
+        self.assertEqual(good, self.game_file(GOOD_ENTRY[1]).read_bytes())
+
+        log = self.log_lines()
+        self.assertEqual(self.downloading(1, "Done!"), log[0])
+        refused = log[1:1 + len(HOSTILE_ENTRIES)]
+        self.assertEqual([f"Refused: {shown} - {REFUSED_REASON}" for _, shown in HOSTILE_ENTRIES],
+                         refused)
+        self.assertEqual([self.installing(GOOD_ENTRY[1]), self.deleting(1)],
+                         log[1 + len(HOSTILE_ENTRIES):])
+        self.assertDownloadsDeleted()
+        self.assertEndsOn(FAILED, FAILED_HEADING)
+
+    # ---- cancelling the install ----------------------------------------------------
+
+    def serve_long_install(self, row):
+        """Writes a large archive of many small stored entries for ROW; returns the
+        number of files it installs."""
+        block = os.urandom(1 << 20)
+        with zipfile.ZipFile(self.server.path(row), "w", zipfile.ZIP_STORED) as archive:
+            for i in range(LONG_INSTALL_ENTRIES):
+                start = (i * 7919) % (len(block) - LONG_INSTALL_ENTRY_BYTES)
+                archive.writestr(f"res_mods/1.8.0.1/bulk/{i // 100:03d}/file{i:05d}.dat",
+                                 block[start:start + LONG_INSTALL_ENTRY_BYTES])
+        return LONG_INSTALL_ENTRIES
+
+    def assertCancelQuestion(self):
+        box = self.session.message_box()
+        self.assertEqual(CANCEL_CAPTION, box["caption"])
+        self.assertEqual(CANCEL_QUESTION, box["text"])
+        self.assertEqual("question", box["icon"])
+        self.assertEqual("yes,no", box["buttons"])
+        self.assertEqual("sheet", box["owner"])
+
+    def answer_close_box_question(self, answer):
+        """Answers the question the close box raised. Wine's property sheet turns one
+        click on the close box into two cancel requests (the click, then its WM_CLOSE),
+        so the same question may come once more: it gets the same answer."""
+        s = self.session
+        s.do("answer", answer)
+        # The answered box goes at once; one seen after a while is the second request's.
+        time.sleep(1.0)
+        if s.check("msgbox", 0):
+            self.assertEqual(CANCEL_QUESTION, s.message_box()["text"])
+            s.answer(answer)
+        self.assertTrue(s.check("no-msgbox", 500), "asked a third time")
+
+    def installed_count(self):
+        return self.session.progress(INSTALL_BAR)["pos"]
+
+    def test_install_asks_before_cancelling_and_fails_after_the_worker_ends(self):
+        total = self.serve_long_install(1)
+        self.walk_to_download([1])
+        s = self.session
+        s.do("wait-page", INSTALL, DOWNLOADS_END_MS)
+
+        # The install cannot be cancelled from the button, only asked about from the
+        # close box; nothing else to press.
+        self.assertFalse(s.button("cancel")["enabled"])
+        for name in ("back", "next"):
+            self.assertFalse(s.button(name)["enabled"], name)
+        self.wait_for("files counted", lambda: True if self.installed_count() > 0 else None)
+        bar = s.progress(INSTALL_BAR)
+        self.assertEqual((0, total, False), (bar["min"], bar["max"], bar["marquee"]))
+        current = s.text(INSTALL_FILE)
+        self.assertTrue(current.startswith(GAME_FOLDER + "\\res_mods\\1.8.0.1\\bulk\\"), current)
+        self.assertFalse(s.check("click", INSTALL_DETAILS), "the details button works")
+        s.screenshot_moving("installing")
+
+        # No: the worker waits while asked, then goes on.
+        s.close_box()
+        self.assertCancelQuestion()
+        held = self.installed_count()
+        s.screenshot("cancel-question", window="msgbox")
+        time.sleep(1.0)
+        self.assertEqual(held, self.installed_count(), "installing while asked")
+        self.answer_close_box_question("no")
+        self.assertEqual(INSTALL, s.page())
+        self.wait_for("installing again",
+                      lambda: True if self.installed_count() > held else None)
+        self.assertLess(self.installed_count(), total, "the install was over too soon to watch")
+
+        # Yes: the page stays until the worker has ended, then owns up.
+        s.close_box()
+        self.assertCancelQuestion()
+        self.answer_close_box_question("yes")
+        s.do("wait-page", FAILED, LONG_INSTALL_END_MS)
+        # The worker's last step, deleting the download, came before the page changed.
+        log = self.log_lines()
+        self.assertEqual(self.deleting(1), log[-1])
+        self.assertEqual(self.downloading(1, "Done!"), log[0])
+        self.assertTrue(all(line.startswith(f"Installing: {GAME_FOLDER}\\res_mods\\")
+                            for line in log[1:-1]), "a failure logged")
+        self.assertDownloadsDeleted()
+        s.screenshot("failed")
+        self.assertEndsOn(FAILED, FAILED_HEADING)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
