@@ -34,7 +34,7 @@ SCRATCH_DIR = BUILD_DIR / "gui-scratch"
 GAME_CLIENT_EXE = "STEELMARCH.EXE"
 
 # Waits in milliseconds, handed to the driver, which polls until the fact holds.
-WINDOW_TIMEOUT_MS = 15000
+WINDOW_TIMEOUT_MS = 30000
 STEP_TIMEOUT_MS = 5000
 # Only a hung driver gets near this, in seconds; its own waits are far shorter.
 DRIVER_RUN_TIMEOUT = 90
@@ -264,7 +264,14 @@ class InstallerSession:
         return out
 
     def wait_sheet(self):
-        return int(self.do("wait-sheet", WINDOW_TIMEOUT_MS).strip())
+        code, out, err = self.desktop.drive("wait-sheet", WINDOW_TIMEOUT_MS)
+        if code != 0:
+            # What was on the desktop instead, and whether the installer still runs.
+            _, windows, _ = self.desktop.drive("windows")
+            state = "running" if self.installer and self.installer.poll() is None else (
+                "exited with %s" % (self.installer.poll() if self.installer else None))
+            raise DriverFailed(f"no wizard ({err}); installer {state}; windows:\n{windows}")
+        return int(out.strip())
 
     def title(self):
         return unescape(self.do("title").rstrip("\n"))
@@ -309,9 +316,7 @@ class InstallerSession:
             timeout=60, check=True)
         return grab.stdout
 
-    def screenshot(self, label, window="sheet"):
-        """Saves what the user sees of the sheet or the message box, once painted."""
-        x, y, width, height = map(int, self.do("rect", window).split())
+    def _grab_settled(self, x, y, width, height):
         # Painting trails the window's appearance: wait until two grabs agree.
         picture = self._grab(x, y, width, height)
         for _ in range(20):
@@ -320,11 +325,19 @@ class InstallerSession:
             if again == picture:
                 break
             picture = again
+        return picture
+
+    def _save(self, label, picture):
         path = SCREENSHOT_DIR / f"{self.name}-{len(self.screenshots) + 1:02d}-{label}.png"
         subprocess.run(["convert", "ppm:-", "-strip", f"png:{path}"], input=picture,
                        capture_output=True, timeout=60, check=True)
         self.screenshots.append(path)
         return path
+
+    def screenshot(self, label, window="sheet"):
+        """Saves what the user sees of the sheet or the message box, once painted."""
+        x, y, width, height = map(int, self.do("rect", window).split())
+        return self._save(label, self._grab_settled(x, y, width, height))
 
     # ---- progress bars, the close box, responsiveness ------------------------------
 
@@ -359,12 +372,7 @@ class InstallerSession:
         screenshot() would wait for two equal grabs in vain; the window must have been
         painted once already."""
         x, y, width, height = map(int, self.do("rect", window).split())
-        picture = self._grab(x, y, width, height)
-        path = SCREENSHOT_DIR / f"{self.name}-{len(self.screenshots) + 1:02d}-{label}.png"
-        subprocess.run(["convert", "ppm:-", "-strip", f"png:{path}"], input=picture,
-                       capture_output=True, timeout=60, check=True)
-        self.screenshots.append(path)
-        return path
+        return self._save(label, self._grab(x, y, width, height))
 
     # ---- windows the rect command does not know ------------------------------------
 
@@ -372,18 +380,7 @@ class InstallerSession:
         """Saves a screen area, "x y w h" as the driver prints it (the folder chooser
         reports its own), once painted."""
         x, y, width, height = map(int, rect.split())
-        picture = self._grab(x, y, width, height)
-        for _ in range(20):
-            time.sleep(0.1)
-            again = self._grab(x, y, width, height)
-            if again == picture:
-                break
-            picture = again
-        path = SCREENSHOT_DIR / f"{self.name}-{len(self.screenshots) + 1:02d}-{label}.png"
-        subprocess.run(["convert", "ppm:-", "-strip", f"png:{path}"], input=picture,
-                       capture_output=True, timeout=60, check=True)
-        self.screenshots.append(path)
-        return path
+        return self._save(label, self._grab_settled(x, y, width, height))
 
     # ---- tear-down ---------------------------------------------------------------
 

@@ -20,15 +20,6 @@ std::wstring TempPathOf(int row)
     return path;
 }
 
-std::string Utf8(const std::wstring& text)
-{
-    int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), (int)text.size(), nullptr, 0,
-                                   nullptr, nullptr);
-    std::string bytes(size, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), (int)text.size(), &bytes[0], size, nullptr,
-                        nullptr);
-    return bytes;
-}
 
 class DownloadWorkerRun : public ::testing::Test {
 protected:

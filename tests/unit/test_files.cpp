@@ -61,3 +61,36 @@ bool FileExists(const std::wstring& path)
 {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
+
+std::wstring TestArchive(const wchar_t* name)
+{
+    static std::wstring folder = [] {
+        char unixPath[1024];
+        DWORD length = GetEnvironmentVariableA("ARCHIVE_TESTDATA", unixPath, sizeof unixPath);
+        typedef wchar_t*(CDECL * DosName)(const char*);
+        DosName toDos = (DosName)(void*)GetProcAddress(GetModuleHandleW(L"kernel32.dll"),
+                                                       "wine_get_dos_file_name");
+        if (length > 0 && length < sizeof unixPath && unixPath[0] == '/' && toDos) {
+            wchar_t* dos = toDos(unixPath);
+            std::wstring path = dos ? dos : L"";
+            HeapFree(GetProcessHeap(), 0, dos);
+            return path;
+        }
+        wchar_t exe[MAX_PATH];
+        GetModuleFileNameW(nullptr, exe, MAX_PATH);
+        std::wstring path = exe;
+        path.erase(path.rfind(L'\\'));
+        return path.substr(0, path.rfind(L'\\')) + L"\\testdata";
+    }();
+    return folder + L"\\" + name;
+}
+
+std::string Utf8(const std::wstring& text)
+{
+    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), nullptr, 0,
+                                   nullptr, nullptr);
+    std::string bytes(size, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), &bytes[0], size, nullptr,
+                        nullptr);
+    return bytes;
+}
