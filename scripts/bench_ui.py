@@ -29,7 +29,7 @@ sys.path.insert(0, str(ROOT / "tests" / "gui"))
 import harness  # noqa: E402
 from mods_server import MOD_FILE_NAMES, ModServer  # noqa: E402
 
-WELCOME, FINISHED, FOLDER, DOWNLOAD, CONFIRM, MOD_SELECT, INSTALL = 101, 105, 106, 107, 120, 121, 122
+from harness import CONFIRM, DOWNLOAD, FINISHED, FOLDER, INSTALL, MOD_SELECT, WELCOME  # noqa: E402
 MOD_TREE = 1013
 # Pings per driver run: short runs, so that a phase's end is noticed soon and few
 # samples of the next page slip in.

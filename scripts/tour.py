@@ -15,8 +15,7 @@ import harness  # noqa: E402
 from mods_server import ModServer  # noqa: E402
 
 SHOTS = SOURCE / "screenshots"
-WELCOME, FOLDER, MODSELECT, CONFIRM, DOWNLOAD, INSTALL, FINISHED, FAILED = (
-    101, 106, 121, 120, 107, 122, 105, 108)
+from harness import CONFIRM, DOWNLOAD, FAILED, FINISHED, FOLDER, INSTALL, MOD_SELECT  # noqa: E402
 
 
 def wait_for(condition, seconds=20):
@@ -32,7 +31,7 @@ def drive_through_every_page(session):
     session.wait_page(FOLDER)
     session.screenshot("folder")
     session.press("next")
-    session.wait_page(MODSELECT)
+    session.wait_page(MOD_SELECT)
     for row in range(3):
         session.do("tree-toggle", 1013, row)
     session.screenshot("modselect")

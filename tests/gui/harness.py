@@ -33,6 +33,16 @@ SCRATCH_DIR = BUILD_DIR / "gui-scratch"
 
 GAME_CLIENT_EXE = "STEELMARCH.EXE"
 
+# The wizard's pages, known by their dialog template ids, in the order they come.
+WELCOME = 101
+FOLDER = 106
+MOD_SELECT = 121
+CONFIRM = 120
+DOWNLOAD = 107
+INSTALL = 122
+FINISHED = 105
+FAILED = 108
+
 # Waits in milliseconds, handed to the driver, which polls until the fact holds.
 WINDOW_TIMEOUT_MS = 30000
 STEP_TIMEOUT_MS = 5000

@@ -10,13 +10,8 @@ import shutil
 import unittest
 
 import harness
+from harness import CONFIRM, FAILED, FOLDER, MOD_SELECT, WELCOME
 
-# Dialog template ids: a page is known by its template.
-WELCOME = 101
-FOLDER = 106
-FAILED = 108
-CONFIRM = 120
-MOD_SELECT = 121
 
 FOLDER_EDIT = 1003
 BROWSE = 1005

@@ -14,17 +14,9 @@ import unittest
 import zipfile
 
 import harness
+from harness import CONFIRM, DOWNLOAD, FAILED, FINISHED, FOLDER, INSTALL, MOD_SELECT, WELCOME
 from mods_server import MOD_FILE_NAMES, ModServer
 
-# Dialog template ids: a page is known by its template.
-WELCOME = 101
-FINISHED = 105
-FOLDER = 106
-DOWNLOAD = 107
-FAILED = 108
-CONFIRM = 120
-MOD_SELECT = 121
-INSTALL = 122
 
 MOD_TREE = 1013
 FILE_BAR = 1009

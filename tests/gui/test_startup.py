@@ -8,11 +8,8 @@ Run through ctest (gui.startup) or by hand from tests/gui:
 import unittest
 
 import harness
+from harness import FAILED, FOLDER, WELCOME
 
-# Dialog template ids: a page is known by its template.
-WELCOME = 101
-FOLDER = 106
-FAILED = 108
 
 WELCOME_TEXT = 1010
 WELCOME_HEADING = 1007
