@@ -420,6 +420,17 @@ class InstallerTestCase(unittest.TestCase):
     def short_name(self):
         return self.id().split(".")[-1]
 
+    def assertQuestionBox(self, caption, text):
+        """The message box on screen asks TEXT under CAPTION, with the question icon
+        and Yes/No, owned by the page's top-level window, the sheet."""
+        box = self.session.message_box()
+        self.assertEqual(caption, box["caption"])
+        self.assertEqual(text, box["text"])
+        self.assertEqual("question", box["icon"])
+        self.assertEqual("yes,no", box["buttons"])
+        self.assertEqual("sheet", box["owner"])
+        return box
+
     def use_offline_desktop(self):
         """Moves this test to a Wine session without network, ended with the test."""
         desktop = WineDesktop(OFFLINE_PREFIX_DIR, online=False)

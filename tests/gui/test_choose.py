@@ -169,12 +169,7 @@ class ChooseTests(harness.InstallerTestCase):
 
     def ask_to_cancel(self, answer):
         self.session.press("cancel")
-        box = self.session.message_box()
-        self.assertEqual(CANCEL_QUESTION, box["text"])
-        self.assertEqual(CANCEL_CAPTION, box["caption"])
-        self.assertEqual("question", box["icon"])
-        self.assertEqual("yes,no", box["buttons"])
-        self.assertEqual("sheet", box["owner"])
+        self.assertQuestionBox(CANCEL_CAPTION, CANCEL_QUESTION)
         if answer == "no":
             self.session.screenshot("cancel-question", window="msgbox")
         self.session.answer(answer)

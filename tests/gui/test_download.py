@@ -260,12 +260,7 @@ class DownloadTests(harness.InstallerTestCase):
     def ask_to_cancel(self):
         s = self.session
         s.press("cancel")
-        box = s.message_box()
-        self.assertEqual(CANCEL_CAPTION, box["caption"])
-        self.assertEqual(CANCEL_QUESTION, box["text"])
-        self.assertEqual("question", box["icon"])
-        self.assertEqual("yes,no", box["buttons"])
-        self.assertEqual("sheet", box["owner"])
+        self.assertQuestionBox(CANCEL_CAPTION, CANCEL_QUESTION)
 
     def test_cancel_answered_no_holds_the_download_then_goes_on(self):
         # About 15 s for the whole package: the box is up for a few of them.

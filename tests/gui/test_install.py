@@ -303,12 +303,7 @@ class InstallTests(harness.InstallerTestCase):
         return LONG_INSTALL_ENTRIES
 
     def assertCancelQuestion(self):
-        box = self.session.message_box()
-        self.assertEqual(CANCEL_CAPTION, box["caption"])
-        self.assertEqual(CANCEL_QUESTION, box["text"])
-        self.assertEqual("question", box["icon"])
-        self.assertEqual("yes,no", box["buttons"])
-        self.assertEqual("sheet", box["owner"])
+        self.assertQuestionBox(CANCEL_CAPTION, CANCEL_QUESTION)
 
     def answer_close_box_question(self, answer):
         """Answers the question the close box raised. Wine's property sheet turns one

@@ -93,14 +93,7 @@ class StartupTests(harness.InstallerTestCase):
 
     def ask_to_cancel(self):
         self.session.press("cancel")
-        box = self.session.message_box()
-        self.assertEqual(CANCEL_CAPTION, box["caption"])
-        self.assertEqual(CANCEL_QUESTION, box["text"])
-        self.assertEqual("question", box["icon"])
-        self.assertEqual("yes,no", box["buttons"])
-        # A box asked for by a page is owned by the page's top-level window, the sheet.
-        self.assertEqual("sheet", box["owner"])
-        return box
+        return self.assertQuestionBox(CANCEL_CAPTION, CANCEL_QUESTION)
 
     def finish_and_exit(self):
         self.session.press("finish")
