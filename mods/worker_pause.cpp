@@ -36,3 +36,8 @@ void WaitWhileWorkersPaused()
     // The flag keeps the hot path free of a kernel call per chunk.
     if (pauseRequested.load(std::memory_order_relaxed)) WaitForSingleObject(Gate(), INFINITE);
 }
+
+bool WorkersArePaused()
+{
+    return pauseRequested.load(std::memory_order_relaxed);
+}

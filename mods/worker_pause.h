@@ -8,3 +8,6 @@ void ResumeWorkers();
 
 // Called by a worker between units of work; returns at once unless paused.
 void WaitWhileWorkersPaused();
+
+// True while a question holds the workers.
+bool WorkersArePaused();

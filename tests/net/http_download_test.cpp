@@ -175,3 +175,51 @@ TEST_F(HttpDownload, StalledServerEndsAtTheReceiveTimeout)
     EXPECT_LT(elapsed, 20000u);
     EXPECT_FALSE(FileExists(path));
 }
+
+// A server that takes the connection and withholds the TLS handshake: WinINet's own
+// time-outs do not cover that stage, so only the wait for sign of life ends it.
+TEST_F(HttpDownload, WithheldHandshakeFailsByItselfAndTheTransferNeverWritesAfterwards)
+{
+    HttpTimeoutMs = 1500;
+    ServeFile(L"tls-handshake.mode", "stall 5");
+    std::wstring path = scratch.Sub(L"handshake.bin");
+    DWORD start = GetTickCount();
+    Fetch fetch = Download(HttpsUrl(L"/files/body.bin"), path);
+    DWORD elapsed = GetTickCount() - start;
+    RemoveServedFile(L"tls-handshake.mode");
+    EXPECT_FALSE(fetch.result);
+    EXPECT_GE(elapsed, HttpTimeoutMs);
+    EXPECT_LT(elapsed, HttpTimeoutMs + StallMarginMs + 1000);
+    // The handshake comes at 5 s and the body after it, to a transfer given up.
+    Sleep(5000 + 2000 - elapsed);
+    EXPECT_FALSE(FileExists(path)) << "the abandoned transfer wrote its file";
+}
+
+TEST_F(HttpDownload, CancelEndsAWaitWhateverTheTransferIsBlockedIn)
+{
+    struct Blocked {
+        const char* stage;
+        std::wstring url;
+    };
+    ServeFile(L"tls-handshake.mode", "stall 20");
+    for (const Blocked& blocked :
+         {Blocked{"handshake", HttpsUrl(L"/files/body.bin")},
+          Blocked{"headers", HttpUrl(L"/noresponse?secs=20")},
+          Blocked{"body", HttpUrl(L"/stall/body.bin?secs=20")}}) {
+        if (std::string(blocked.stage) == "headers") RemoveServedFile(L"tls-handshake.mode");
+        std::wstring path = scratch.Sub(L"blocked.bin");
+        Counter received{0}, total{0}, cancel{0};
+        std::thread canceller([&] {
+            Sleep(500);
+            cancel = 1;
+        });
+        DWORD start = GetTickCount();
+        bool result = HttpDownloadToFile(blocked.url.c_str(), path.c_str(), received, total,
+                                         cancel);
+        DWORD elapsed = GetTickCount() - start;
+        canceller.join();
+        EXPECT_FALSE(result) << blocked.stage;
+        EXPECT_LT(elapsed, 500 + CancelGraceMs + 500) << blocked.stage;
+        EXPECT_FALSE(FileExists(path)) << blocked.stage;
+    }
+}

@@ -21,7 +21,8 @@ Python:
         srv.clear_requests()
   A Request is recorded when its response starts; `sent` (body bytes) and `state`
   ("sending", "complete", "cut", "aborted") change as the body goes out.
-  srv.tls_failures counts handshakes the client refused (the untrusted port).
+  srv.tls_failures counts handshakes the client refused (the untrusted port);
+  srv.withheld_handshakes counts connections whose handshake was never answered.
 
 --certs DIR is filled by make_certs.sh beside this file when empty. HTTPS listeners
 present a localhost certificate (SAN DNS:localhost) from the test CA (ca.der is what a
@@ -46,6 +47,10 @@ Routes (NAME is a file under --root; a query string is ignored unless stated):
                         "404" with that status; no .mode file: as /files/NAME
   anything else         404 with a short text body
 HEAD works on every route and sends no body. --rate limits all listeners together.
+A file "tls-handshake.mode" in the root holding "stall N" makes the TLS listeners accept
+each connection and answer nothing, not even the handshake, for N s (at most 120); then
+the connection goes on as usual. Connections already open are closed at their next
+request, unanswered.
 """
 import argparse
 import os
@@ -139,6 +144,13 @@ class Handler(BaseHTTPRequestHandler):
         self.owner = self.server.owner
         self.owner._track(self.connection, True)
         if self.server.ctx:
+            withheld = self.owner.handshake_stall()
+            if withheld:
+                with self.owner._lock:
+                    self.owner.withheld_handshakes += 1
+                if self.owner.stopping.wait(withheld):
+                    self.owner._track(self.connection, False)
+                    raise OSError("stopped while the handshake was withheld")
             try:
                 self.connection.do_handshake()
             except OSError:  # ssl.SSLError included
@@ -158,6 +170,11 @@ class Handler(BaseHTTPRequestHandler):
         pass
 
     def do_GET(self):
+        if self.server.ctx and self.owner.handshake_stall():
+            # A connection kept alive from before the switch: closed unanswered, so the
+            # client has to come back through a handshake.
+            self.close_connection = True
+            return
         self.owner._busy(+1)
         self.record = None
         try:
@@ -294,6 +311,7 @@ class TestServer:
         self.timeout, self.max_time, self.log_path = timeout, max_time, log
         self.requests = []
         self.tls_failures = 0
+        self.withheld_handshakes = 0
         self.stopping = threading.Event()
         self._lock = threading.Lock()
         self._servers, self._conns, self._busy_count = [], set(), 0
@@ -386,6 +404,16 @@ class TestServer:
             with open(path, encoding="utf-8-sig") as f:
                 words = f.read().split()
         return (words or ["files"])[0], (words[1:] or [None])[0]
+
+    def handshake_stall(self):
+        """Seconds to sit on a TLS connection without a handshake; 0: answer at once."""
+        path, words = self.file_path("tls-handshake.mode"), []
+        if path:
+            with open(path, encoding="utf-8-sig") as f:
+                words = f.read().split()
+        if len(words) == 2 and words[0] == "stall":
+            return min(float(words[1]), MAX_STALL)
+        return 0
 
     def file_path(self, name):
         path = os.path.realpath(os.path.join(self.root, name))
