@@ -7,7 +7,6 @@
 
 #include "mods/catalog.h"
 #include "mods/download_worker.h"
-#include "mods/worker_pause.h"
 #include "resources/resource.h"
 #include "wizard/page_common.h"
 #include "wizard/wizard.h"
@@ -20,6 +19,12 @@ constexpr UINT RefreshMs = 10;
 HANDLE worker;
 uint32_t lastFilesDone;
 bool marqueeOn;
+// The message box of the cancel question runs its own message loop, which goes on
+// delivering the timer and posted messages: while it is open the page must not move
+// on, or the wizard would go to the install page behind the question.
+bool questionOpen;
+bool workerEnded;
+bool nextPosted;
 
 void ShowFilesDone(HWND page, uint32_t done)
 {
@@ -54,15 +59,25 @@ void OnDownloadInit(HWND page)
     worker = CreateThread(nullptr, 0, DownloadWorker, &DownloadProgress, 0, nullptr);
 }
 
+// A Next still on its way answers a confirmed cancel itself (PSN_WIZNEXT below).
+void MoveOn(HWND page)
+{
+    if (nextPosted) return;
+    if (DownloadProgress.cancelRequested) {
+        JumpToFailedPage(page);
+    } else {
+        nextPosted = true;
+        PostMessageW(GetParent(page), PSM_PRESSBUTTON, PSBTN_NEXT, 0);
+    }
+}
+
 void OnWorkerEnded(HWND page)
 {
     KillTimer(page, RefreshTimer);
     if (worker) CloseHandle(worker);
     worker = nullptr;
-    if (DownloadProgress.cancelRequested)
-        JumpToFailedPage(page);
-    else
-        PostMessageW(GetParent(page), PSM_PRESSBUTTON, PSBTN_NEXT, 0);
+    workerEnded = true;
+    MoveOn(page);
 }
 
 void ShowFileProgress(HWND page)
@@ -87,6 +102,7 @@ void ShowFileProgress(HWND page)
 
 void OnRefresh(HWND page)
 {
+    if (questionOpen) return;
     // A worker that never started is treated like one that failed at once.
     if (!worker) {
         KillTimer(page, RefreshTimer);
@@ -111,12 +127,22 @@ void OnRefresh(HWND page)
 
 void OnDownloadCancel(HWND page)
 {
-    PauseWorkers();
-    int answer = MessageBoxW(page, L"ダウンロードが続行中です。\n終了しますか？", L"セットアップ",
-                             MB_YESNO | MB_ICONQUESTION);
-    if (answer == IDYES) DownloadProgress.cancelRequested = 1;
-    ResumeWorkers();
+    questionOpen = true;
+    if (AskWhileWorkerHeld(page, L"ダウンロードが続行中です。\n終了しますか？"))
+        DownloadProgress.cancelRequested = 1;
+    questionOpen = false;
     SetPageResult(page, StayOnPage);
+    // The worker may have ended, and a Next been refused, while the question was open.
+    if (workerEnded) MoveOn(page);
+}
+
+void OnDownloadNext(HWND page)
+{
+    nextPosted = false;
+    if (questionOpen)
+        SetPageResult(page, StayOnPage);  // the answer moves on
+    else if (DownloadProgress.cancelRequested)
+        SetPageResult(page, IDD_FAILED);
 }
 
 void OnDownloadNotify(HWND page, const NMHDR* header)
@@ -126,7 +152,7 @@ void OnDownloadNotify(HWND page, const NMHDR* header)
         if (!DownloadProgress.cancelRequested) SetWizardButtons(page, 0);
         break;
     case PSN_WIZNEXT:
-        if (DownloadProgress.cancelRequested) SetPageResult(page, IDD_FAILED);
+        OnDownloadNext(page);
         break;
     case PSN_QUERYCANCEL:
         OnDownloadCancel(page);

@@ -8,7 +8,6 @@
 #include "mods/catalog.h"
 #include "mods/download_worker.h"
 #include "mods/install_worker.h"
-#include "mods/worker_pause.h"
 #include "resources/resource.h"
 #include "wizard/page_common.h"
 #include "wizard/wizard.h"
@@ -25,6 +24,11 @@ constexpr UINT RefreshMs = 10;
 
 HANDLE worker;
 bool installCancelRequested;
+// As on the download page: while the question is open the page does not move on.
+bool questionOpen;
+bool workerEnded;
+bool nextPosted;
+bool workerStarted;
 
 void EnableWizardCancel(HWND page, bool enable)
 {
@@ -36,20 +40,34 @@ void OnInstallInit(HWND page)
     SendDlgItemMessageW(page, IDC_INSTALL_BAR, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
     SetTimer(page, RefreshTimer, RefreshMs, nullptr);
     worker = CreateThread(nullptr, 0, InstallWorker, &InstallProgress, 0, nullptr);
+    workerStarted = worker != nullptr;
+}
+
+bool RunEndsWell()
+{
+    return !installCancelRequested && workerStarted
+        && EverythingInstalled(SelectedModCount(), DownloadedFiles.size(),
+                               InstallProgress.failures);
+}
+
+void MoveOn(HWND page)
+{
+    if (nextPosted) return;
+    if (!RunEndsWell()) {
+        JumpToFailedPage(page);
+    } else {
+        nextPosted = true;
+        PostMessageW(GetParent(page), PSM_PRESSBUTTON, PSBTN_NEXT, 0);
+    }
 }
 
 void OnWorkerEnded(HWND page)
 {
     KillTimer(page, RefreshTimer);
     if (worker) CloseHandle(worker);
-    bool started = worker != nullptr;
     worker = nullptr;
-    if (installCancelRequested || !started
-        || !EverythingInstalled(SelectedModCount(), DownloadedFiles.size(),
-                                InstallProgress.failures))
-        JumpToFailedPage(page);
-    else
-        PostMessageW(GetParent(page), PSM_PRESSBUTTON, PSBTN_NEXT, 0);
+    workerEnded = true;
+    MoveOn(page);
 }
 
 void ShowInstallProgress(HWND page)
@@ -65,6 +83,7 @@ void ShowInstallProgress(HWND page)
 
 void OnRefresh(HWND page)
 {
+    if (questionOpen) return;
     if (!worker || WaitForSingleObject(worker, 0) == WAIT_OBJECT_0)
         OnWorkerEnded(page);
     else
@@ -73,12 +92,21 @@ void OnRefresh(HWND page)
 
 void OnInstallCancel(HWND page)
 {
-    PauseWorkers();
-    int answer = MessageBoxW(page, L"インストールが続行中です。\n終了しますか？", L"セットアップ",
-                             MB_YESNO | MB_ICONQUESTION);
-    if (answer == IDYES) installCancelRequested = true;
-    ResumeWorkers();
+    questionOpen = true;
+    if (AskWhileWorkerHeld(page, L"インストールが続行中です。\n終了しますか？"))
+        installCancelRequested = true;
+    questionOpen = false;
     SetPageResult(page, StayOnPage);
+    if (workerEnded) MoveOn(page);
+}
+
+void OnInstallNext(HWND page)
+{
+    nextPosted = false;
+    if (questionOpen)
+        SetPageResult(page, StayOnPage);  // the answer moves on
+    else if (!RunEndsWell())
+        SetPageResult(page, IDD_FAILED);
 }
 
 void OnInstallNotify(HWND page, const NMHDR* header)
@@ -90,6 +118,9 @@ void OnInstallNotify(HWND page, const NMHDR* header)
         break;
     case PSN_KILLACTIVE:
         EnableWizardCancel(page, true);
+        break;
+    case PSN_WIZNEXT:
+        OnInstallNext(page);
         break;
     case PSN_QUERYCANCEL:
         OnInstallCancel(page);

@@ -1,5 +1,6 @@
 #include "wizard/page_common.h"
 
+#include "mods/worker_pause.h"
 #include "resources/resource.h"
 
 void SetPageResult(HWND page, LONG_PTR result)
@@ -24,6 +25,14 @@ void AskCancelSetup(HWND page)
                              L"セットアップ", MB_ICONQUESTION | MB_YESNO);
     if (answer == IDYES) JumpToFailedPage(page);
     SetPageResult(page, StayOnPage);
+}
+
+bool AskWhileWorkerHeld(HWND page, const wchar_t* question)
+{
+    PauseWorkers();
+    int answer = MessageBoxW(page, question, L"セットアップ", MB_YESNO | MB_ICONQUESTION);
+    ResumeWorkers();
+    return answer == IDYES;
 }
 
 HFONT CreateTitleFont()

@@ -20,6 +20,10 @@ void JumpToFailedPage(HWND page);
 // wizard itself never closes from a cancel request, so the answer is always -1.
 void AskCancelSetup(HWND page);
 
+// The download and install pages' question while their worker runs: the worker is
+// held at its next safe point until the answer. True on Yes.
+bool AskWhileWorkerHeld(HWND page, const wchar_t* question);
+
 // The welcome and finish pages draw no background of their own: the sheet paints
 // the watermark and the white behind them. Wine repaints only the header band when
 // the page changes, so after a page with a header the old page would stay on
