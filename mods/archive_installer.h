@@ -1,11 +1,9 @@
 #pragma once
 // Installing a zip archive: every file entry whose name contains "mods" is written
 // to the game folder under the archive's own path for it.
-#include <atomic>
-#include <cstdint>
 #include <string>
 
-struct InstallCounters;
+#include "mods/install_progress.h"
 
 // File entries that can be opened, stopping at the first that cannot; 0 for a file
 // that is not a zip archive.

@@ -1,0 +1,20 @@
+#pragma once
+// The install worker's counters, shared with the install page: written by the worker
+// and the archive installer it calls, read by the page on its timer.
+#include <windows.h>
+#include <atomic>
+#include <cstdint>
+
+// The counters need no lock; currentFile is display text behind a slim lock so the
+// page never reads it half written.
+struct InstallCounters {
+    std::atomic<int32_t> filesInstalled{0};
+    std::atomic<int32_t> filesToInstall{0};
+    std::atomic<int32_t> failures{0};  // things that should have been installed and were not
+    wchar_t currentFile[256] = L"";
+    SRWLOCK currentFileLock = SRWLOCK_INIT;
+};
+extern InstallCounters InstallProgress;
+
+void SetCurrentFile(InstallCounters& progress, const wchar_t* path);
+void GetCurrentFile(InstallCounters& progress, wchar_t (&path)[256]);
