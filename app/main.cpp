@@ -3,11 +3,14 @@
 #include <commctrl.h>
 #include <objbase.h>
 #include <clocale>
+#include <string>
 
 #include "app/install_log.h"
 #include "app/preflight.h"
 #include "app/state.h"
 #include "app/version_file.h"
+#include "mods/download_worker.h"
+#include "mods/file_replace.h"
 #include "wizard/wizard.h"
 
 static void ShowStartupError(const wchar_t* text)
@@ -15,13 +18,28 @@ static void ShowStartupError(const wchar_t* text)
     MessageBoxW(nullptr, text, nullptr, MB_ICONERROR | MB_OK);
 }
 
-static void OpenLogInTempFolder()
+// A file of the temporary folder, or nothing when the path would not fit.
+static std::wstring InTempFolder(const wchar_t* name)
 {
     wchar_t temp[256];
     DWORD length = GetTempPathW(256, temp);
-    if (length == 0 || length + lstrlenW(L"installer.log") >= 256) return;
-    lstrcatW(temp, L"installer.log");
-    OpenInstallLog(temp);
+    if (length == 0 || length + lstrlenW(name) >= 256) return std::wstring();
+    return std::wstring(temp) + name;
+}
+
+static void OpenLogInTempFolder()
+{
+    std::wstring log = InTempFolder(L"installer.log");
+    if (!log.empty()) OpenInstallLog(log.c_str());
+}
+
+// A run that was killed may have left temporary files beside game files.
+static void StartReplaceJournal()
+{
+    std::wstring journal = InTempFolder(L"installer.journal");
+    if (journal.empty()) return;
+    RemoveLeftoversOfEarlierRun(journal);
+    UseReplaceJournal(journal);
 }
 
 static void GateDetectedVersion()
@@ -39,7 +57,7 @@ static void GateDetectedVersion()
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
 {
-    SetDllDirectoryW(L"");
+    LimitDllSearchToSystem();
 
     if (IsGameClientRunning()) {
         ShowStartupError(L"Steelmarchが起動しているためインストールを開始できません。");
@@ -51,6 +69,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
     }
 
     OpenLogInTempFolder();
+    StartReplaceJournal();
     setlocale(LC_ALL, "ja_JP.UTF-8");
     VersionFileReader();
     GateDetectedVersion();
@@ -62,6 +81,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
 
     RunInstallerWizard(instance);
 
+    DeleteDownloadedFiles();
+    EndReplaceJournal();
     CloseInstallLog();
     CoUninitialize();
     return 0;

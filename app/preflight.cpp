@@ -24,3 +24,14 @@ bool HasInternetConnection()
     DWORD kind = 0;
     return InternetGetConnectedState(&kind, 0) != FALSE;
 }
+
+bool LimitDllSearchToSystem()
+{
+    // Looked up at run time: Windows 7 has it only with an update.
+    using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
+    auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFunction>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
+    if (setDefault && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) return true;
+    SetDllDirectoryW(L"");
+    return false;
+}

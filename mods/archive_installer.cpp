@@ -8,7 +8,8 @@
 #include <minizip/iowin32.h>  // needs unzip.h's file function types first
 
 #include "app/install_log.h"
-#include "mods/install_worker.h"
+#include "mods/file_replace.h"
+#include "mods/install_progress.h"
 #include "mods/worker_pause.h"
 
 namespace {
@@ -144,47 +145,56 @@ std::wstring EscapedName(const char* name)
 
 enum class CopyResult { Done, DataError, WriteError };
 
-CopyResult CopyEntryData(unzFile archive, const Entry& entry, HANDLE file)
+CopyResult CopyEntryData(unzFile archive, FileReplace& replace)
 {
     static char buffer[CopyBytes];  // one worker thread extracts at a time
-    ZPOS64_T total = 0;
     for (;;) {
         int read = unzReadCurrentFile(archive, buffer, CopyBytes);
         if (read < 0) return CopyResult::DataError;
-        if (read == 0) break;
-        WaitWhileWorkersPaused();
-        DWORD written = 0;
-        if (!WriteFile(file, buffer, (DWORD)read, &written, nullptr) || written != (DWORD)read)
-            return CopyResult::WriteError;
-        total += (ZPOS64_T)read;
+        if (read == 0) return CopyResult::Done;
+        if (!WriteReplace(replace, buffer, (DWORD)read)) return CopyResult::WriteError;
     }
-    return total == entry.info.uncompressed_size ? CopyResult::Done : CopyResult::DataError;
 }
 
-// Writes one selected entry; false when it did not end up installed.
+// Writes one selected entry beside its destination and moves it into place only when
+// it is whole and its checksum holds; false when it did not end up installed. An
+// existing destination keeps its old contents on every failure.
 bool ExtractEntry(unzFile archive, const Entry& entry, const std::wstring& destination,
                   InstallCounters& progress)
 {
     LogWrite(L"Installing: %ls\n", destination.c_str());
     std::wstring full = FullPath(destination);
+    WaitWhileWorkersPaused();
     SHCreateDirectoryExW(nullptr, ParentFolder(full).c_str(), nullptr);
     SetCurrentFile(progress, destination.c_str());
 
-    HANDLE file = CreateFileW(destination.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
-                              nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    FileReplace replace;
+    if (!BeginReplace(destination, replace)) {
+        AbortReplace(replace);
         LogWrite(L"Failed: %ls - the file could not be created\n", destination.c_str());
         return false;
     }
-    CopyResult result = CopyEntryData(archive, entry, file);
-    CloseHandle(file);
+    CopyResult copied = CopyEntryData(archive, replace);
     // The checksum is known only once the whole entry has been read.
-    if (unzCloseCurrentFile(archive) == UNZ_CRCERROR && result == CopyResult::Done)
-        result = CopyResult::DataError;
-    if (result == CopyResult::Done) return true;
-
-    DeleteFileW(destination.c_str());
-    LogWrite(result == CopyResult::DataError ? L"Failed: %ls - damaged data in the archive\n"
+    if (unzCloseCurrentFile(archive) == UNZ_CRCERROR && copied == CopyResult::Done)
+        copied = CopyResult::DataError;
+    if (copied != CopyResult::Done) {
+        AbortReplace(replace);
+    } else {
+        switch (CommitReplace(replace, entry.info.uncompressed_size)) {
+        case CommitResult::Done:
+            return true;
+        case CommitResult::WrongSize:
+            copied = CopyResult::DataError;
+            break;
+        case CommitResult::NotMoved:
+            LogWrite(L"Failed: %ls - the file could not be replaced; it is in use or "
+                     L"read-only\n",
+                     destination.c_str());
+            return false;
+        }
+    }
+    LogWrite(copied == CopyResult::DataError ? L"Failed: %ls - damaged data in the archive\n"
                                              : L"Failed: %ls - the file could not be written\n",
              destination.c_str());
     return false;
@@ -262,7 +272,9 @@ bool IsSafeRelativePath(const std::wstring& name)
 bool IsInsideFolder(const std::wstring& path, const std::wstring& folder)
 {
     std::wstring fullPath = FullPath(path);
-    std::wstring fullFolder = FullPath(folder);
+    // Made absolute as a folder: a game folder at a drive root is kept as "D:", which
+    // alone would mean the current folder of drive D.
+    std::wstring fullFolder = FullPath(folder + L"\\");
     if (fullPath.empty() || fullFolder.empty()) return false;
     if (fullFolder.back() != L'\\') fullFolder += L'\\';
     return fullPath.size() > fullFolder.size()

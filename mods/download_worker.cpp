@@ -5,6 +5,15 @@
 
 DownloadCounters DownloadProgress;
 std::vector<DownloadedFile> DownloadedFiles;
+void DeleteDownloadedFiles()
+{
+    for (DownloadedFile& file : DownloadedFiles) {
+        if (file.deleted) continue;
+        LogWrite(L"Delete: %ls\n", file.path.c_str());
+        DeleteFileW(file.path.c_str());
+        file.deleted = true;
+    }
+}
 
 bool TempFilePath(const wchar_t* fileName, std::wstring& path)
 {

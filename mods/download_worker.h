@@ -19,10 +19,15 @@ extern DownloadCounters DownloadProgress;
 struct DownloadedFile {
     std::wstring path;
     bool isArchive;
+    bool deleted = false;
 };
 // Appended by the download worker in catalogue order, one entry per row that
 // arrived whole; read by the install worker once the download worker has ended.
 extern std::vector<DownloadedFile> DownloadedFiles;
+
+// Logs "Delete:" and deletes each downloaded file, once per run: the install worker
+// does it when it is done, and the run's last page for a run that never got there.
+void DeleteDownloadedFiles();
 
 // Thread entry; the argument is a DownloadCounters*. Exit code 1 whatever happened.
 DWORD WINAPI DownloadWorker(LPVOID counters);

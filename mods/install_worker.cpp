@@ -7,23 +7,8 @@
 #include "app/state.h"
 #include "mods/archive_installer.h"
 #include "mods/download_worker.h"
+#include "mods/file_replace.h"
 #include "mods/worker_pause.h"
-
-InstallCounters InstallProgress;
-
-void SetCurrentFile(InstallCounters& progress, const wchar_t* path)
-{
-    AcquireSRWLockExclusive(&progress.currentFileLock);
-    lstrcpynW(progress.currentFile, path, 256);
-    ReleaseSRWLockExclusive(&progress.currentFileLock);
-}
-
-void GetCurrentFile(InstallCounters& progress, wchar_t (&path)[256])
-{
-    AcquireSRWLockShared(&progress.currentFileLock);
-    lstrcpynW(path, progress.currentFile, 256);
-    ReleaseSRWLockShared(&progress.currentFileLock);
-}
 
 namespace {
 
@@ -35,17 +20,14 @@ std::wstring FileNameOf(const std::wstring& path)
     return slash == std::wstring::npos ? path : path.substr(slash + 1);
 }
 
-bool CopyFileData(HANDLE source, HANDLE destination)
+bool CopyFileData(HANDLE source, FileReplace& replace)
 {
     char buffer[2048];
     for (;;) {
         DWORD read = 0;
         if (!ReadFile(source, buffer, sizeof buffer, &read, nullptr)) return false;
         if (read == 0) return true;
-        WaitWhileWorkersPaused();
-        DWORD written = 0;
-        if (!WriteFile(destination, buffer, read, &written, nullptr) || written != read)
-            return false;
+        if (!WriteReplace(replace, buffer, read)) return false;
     }
 }
 
@@ -65,28 +47,41 @@ bool InstallPackage(const wchar_t* packagePath, InstallCounters& progress)
 
     HANDLE source = CreateFileW(packagePath, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (source == INVALID_HANDLE_VALUE) {
+    LARGE_INTEGER size;
+    if (source == INVALID_HANDLE_VALUE || !GetFileSizeEx(source, &size)) {
+        if (source != INVALID_HANDLE_VALUE) CloseHandle(source);
         LogWrite(L"Failed: %ls - the download could not be opened\n", packagePath);
         return false;
     }
+    WaitWhileWorkersPaused();
     SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
-    HANDLE target = CreateFileW(destination.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (target == INVALID_HANDLE_VALUE) {
+    FileReplace replace;
+    if (!BeginReplace(destination, replace)) {
+        AbortReplace(replace);
         CloseHandle(source);
         LogWrite(L"Failed: %ls - the file could not be created\n", destination.c_str());
         return false;
     }
-    bool copied = CopyFileData(source, target);
-    CloseHandle(target);
+    bool copied = CopyFileData(source, replace);
     CloseHandle(source);
     if (!copied) {
-        DeleteFileW(destination.c_str());
+        AbortReplace(replace);
         LogWrite(L"Failed: %ls - the file could not be written\n", destination.c_str());
         return false;
     }
-    progress.filesInstalled.fetch_add(1);
-    return true;
+    switch (CommitReplace(replace, (unsigned long long)size.QuadPart)) {
+    case CommitResult::Done:
+        progress.filesInstalled.fetch_add(1);
+        return true;
+    case CommitResult::WrongSize:
+        LogWrite(L"Failed: %ls - the file could not be written\n", destination.c_str());
+        return false;
+    case CommitResult::NotMoved:
+    default:
+        LogWrite(L"Failed: %ls - the file could not be replaced; it is in use or read-only\n",
+                 destination.c_str());
+        return false;
+    }
 }
 
 DWORD WINAPI InstallWorker(LPVOID counters)
@@ -107,9 +102,6 @@ DWORD WINAPI InstallWorker(LPVOID counters)
                        : InstallPackage(file.path.c_str(), progress);
         if (!installed) progress.failures.fetch_add(1);
     }
-    for (const DownloadedFile& file : DownloadedFiles) {
-        LogWrite(L"Delete: %ls\n", file.path.c_str());
-        DeleteFileW(file.path.c_str());
-    }
+    DeleteDownloadedFiles();
     return 1;
 }

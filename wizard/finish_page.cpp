@@ -2,12 +2,15 @@
 #include <windows.h>
 #include <prsht.h>
 
+#include "mods/download_worker.h"
 #include "resources/resource.h"
 #include "wizard/page_common.h"
 #include "wizard/wizard.h"
 
 static void OnFinishActive(HWND page)
 {
+    // Whatever ended the run, no download is left in the temporary folder.
+    DeleteDownloadedFiles();
     HWND wizard = GetParent(page);
     PostMessageW(wizard, PSM_CANCELTOCLOSE, 0, 0);
     SendMessageW(wizard, PSM_SETFINISHTEXTW, 0, (LPARAM)L"完了(&F)");

@@ -383,9 +383,9 @@ TEST(ArchiveInstaller, ExistingDestinations)
     EXPECT_EQ("held by another program", ReadWholeFile(run.At(L"x\\mods.txt")));
     EXPECT_EQ("pack/mods/e.txt", ReadWholeFile(run.At(L"pack\\mods\\e.txt")))
         << "the entries after the locked one";
-    EXPECT_EQ(1u, Occurrences(run.logText, run.Installing(L"x\\mods.txt") + "Failed: "
-                                               + Utf8(run.At(L"x\\mods.txt"))
-                                               + " - the file could not be created\r\n"))
+    EXPECT_EQ(1u, Occurrences(run.logText,
+                              run.Installing(L"x\\mods.txt") + "Failed: " + Utf8(run.At(L"x\\mods.txt"))
+                                  + " - the file could not be replaced; it is in use or read-only\r\n"))
         << run.logText;
 }
 

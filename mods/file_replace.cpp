@@ -1,0 +1,153 @@
+#include "mods/file_replace.h"
+
+#include <string>
+
+#include "app/install_log.h"
+#include "mods/worker_pause.h"
+
+namespace {
+
+// Four characters: a destination of 255 characters keeps its temporary file within
+// MAX_PATH.
+constexpr wchar_t TemporarySuffix[] = L".zm~";
+constexpr size_t TemporarySuffixChars = 4;
+
+std::wstring journalPath;
+HANDLE journal = INVALID_HANDLE_VALUE;
+CRITICAL_SECTION journalLock;
+INIT_ONCE journalLockOnce = INIT_ONCE_STATIC_INIT;
+
+BOOL CALLBACK InitJournalLock(PINIT_ONCE, PVOID, PVOID*)
+{
+    InitializeCriticalSection(&journalLock);
+    return TRUE;
+}
+
+bool IsTemporaryName(const std::wstring& path)
+{
+    return path.size() > TemporarySuffixChars
+        && path.compare(path.size() - TemporarySuffixChars, TemporarySuffixChars,
+                        TemporarySuffix) == 0;
+}
+
+// The journal is held open, unshared, for the rest of the run: another installer
+// started meanwhile sees it in use and leaves its files alone.
+void NoteInJournal(const std::wstring& temporary)
+{
+    if (journalPath.empty()) return;
+    InitOnceExecuteOnce(&journalLockOnce, InitJournalLock, nullptr, nullptr);
+    EnterCriticalSection(&journalLock);
+    if (journal == INVALID_HANDLE_VALUE)
+        journal = CreateFileW(journalPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (journal != INVALID_HANDLE_VALUE) {
+        std::string line = EncodeLogText(temporary + L"\n");
+        DWORD written = 0;
+        WriteFile(journal, line.data(), (DWORD)line.size(), &written, nullptr);
+    }
+    LeaveCriticalSection(&journalLock);
+}
+
+std::wstring DecodeUtf8(const std::string& bytes)
+{
+    if (bytes.empty()) return std::wstring();
+    int chars = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), (int)bytes.size(), nullptr, 0);
+    if (chars <= 0) return std::wstring();
+    std::wstring text(chars, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, bytes.data(), (int)bytes.size(), &text[0], chars);
+    return text;
+}
+
+}  // namespace
+
+std::wstring TemporaryFileFor(const std::wstring& destination)
+{
+    return destination + TemporarySuffix;
+}
+
+bool BeginReplace(const std::wstring& destination, FileReplace& replace)
+{
+    replace.destination = destination;
+    replace.temporary = TemporaryFileFor(destination);
+    replace.written = 0;
+    WaitWhileWorkersPaused();
+    NoteInJournal(replace.temporary);
+    replace.file = CreateFileW(replace.temporary.c_str(), GENERIC_WRITE, 0, nullptr,
+                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return replace.file != INVALID_HANDLE_VALUE;
+}
+
+bool WriteReplace(FileReplace& replace, const void* bytes, DWORD count)
+{
+    WaitWhileWorkersPaused();
+    DWORD written = 0;
+    bool whole = WriteFile(replace.file, bytes, count, &written, nullptr) && written == count;
+    replace.written += written;
+    return whole;
+}
+
+CommitResult CommitReplace(FileReplace& replace, unsigned long long expectedSize)
+{
+    CloseHandle(replace.file);
+    replace.file = INVALID_HANDLE_VALUE;
+    if (replace.written != expectedSize) {
+        DeleteFileW(replace.temporary.c_str());
+        return CommitResult::WrongSize;
+    }
+    WaitWhileWorkersPaused();
+    if (MoveFileExW(replace.temporary.c_str(), replace.destination.c_str(),
+                    MOVEFILE_REPLACE_EXISTING))
+        return CommitResult::Done;
+    DeleteFileW(replace.temporary.c_str());
+    return CommitResult::NotMoved;
+}
+
+void AbortReplace(FileReplace& replace)
+{
+    if (replace.file != INVALID_HANDLE_VALUE) CloseHandle(replace.file);
+    replace.file = INVALID_HANDLE_VALUE;
+    DeleteFileW(replace.temporary.c_str());
+}
+
+void RemoveLeftoversOfEarlierRun(const std::wstring& path)
+{
+    // Unshared: fails while another installer still writes its journal.
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | DELETE, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    std::string bytes;
+    char buffer[16384];
+    DWORD read = 0;
+    while (bytes.size() < (64u << 20) && ReadFile(file, buffer, sizeof buffer, &read, nullptr)
+           && read > 0)
+        bytes.append(buffer, read);
+    CloseHandle(file);
+
+    std::wstring text = DecodeUtf8(bytes);
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find(L'\n', start);
+        if (end == std::wstring::npos) end = text.size();
+        std::wstring line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == L'\r') line.pop_back();
+        // Only our own temporary files, whatever else the journal may hold.
+        if (IsTemporaryName(line) && DeleteFileW(line.c_str()))
+            LogWrite(L"Removed: %ls - left by an earlier run that did not finish\n",
+                     line.c_str());
+        start = end + 1;
+    }
+    DeleteFileW(path.c_str());
+}
+
+void UseReplaceJournal(const std::wstring& path)
+{
+    journalPath = path;
+}
+
+void EndReplaceJournal()
+{
+    if (journal == INVALID_HANDLE_VALUE) return;
+    CloseHandle(journal);
+    journal = INVALID_HANDLE_VALUE;
+    DeleteFileW(journalPath.c_str());
+}

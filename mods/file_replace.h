@@ -1,0 +1,36 @@
+#pragma once
+// Writing a file into the game folder so that, whatever happens to the process, the
+// destination is always either its old or its new version: the bytes go to a
+// temporary file beside it, which is moved over it only once complete and checked.
+// Each temporary file is first noted in a journal in the temporary folder, so that
+// those a killed run left behind are removed by the next run.
+#include <windows.h>
+#include <string>
+
+struct FileReplace {
+    std::wstring destination;
+    std::wstring temporary;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    unsigned long long written = 0;
+};
+
+// Creates the temporary file beside the destination. False when it cannot be made.
+bool BeginReplace(const std::wstring& destination, FileReplace& replace);
+// False when the bytes could not all be written.
+bool WriteReplace(FileReplace& replace, const void* bytes, DWORD count);
+// Moves the temporary file over the destination when exactly expectedSize bytes
+// were written. On any failure only the temporary file is removed.
+enum class CommitResult { Done, WrongSize, NotMoved };
+CommitResult CommitReplace(FileReplace& replace, unsigned long long expectedSize);
+// Removes the temporary file; the destination is untouched.
+void AbortReplace(FileReplace& replace);
+
+// The name of the temporary file for a destination: the destination and a short
+// suffix, so a path that fits MAX_PATH keeps fitting.
+std::wstring TemporaryFileFor(const std::wstring& destination);
+
+// The journal: opened by the first temporary file of a run, removed when the run ends
+// with every temporary file moved or removed.
+void RemoveLeftoversOfEarlierRun(const std::wstring& journalPath);
+void UseReplaceJournal(const std::wstring& journalPath);
+void EndReplaceJournal();
