@@ -76,6 +76,25 @@ static std::wstring FormatWide(const wchar_t* format, va_list args)
     }
 }
 
+std::wstring EscapeControlCharacters(const std::wstring& text)
+{
+    std::wstring safe;
+    safe.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        wchar_t c = text[i];
+        bool lineEnd = c == L'\n' && i + 1 == text.size();
+        bool control = c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029;
+        if (!control || lineEnd) {
+            safe += c;
+            continue;
+        }
+        wchar_t escaped[8];
+        wsprintfW(escaped, c <= 0xFF ? L"\\x%02X" : L"\\u%04X", (unsigned)c);
+        safe += escaped;
+    }
+    return safe;
+}
+
 void LogWrite(const wchar_t* format, ...)
 {
     if (logFile == INVALID_HANDLE_VALUE) return;
@@ -84,7 +103,8 @@ void LogWrite(const wchar_t* format, ...)
     std::wstring text = FormatWide(format, args);
     va_end(args);
 
-    std::string bytes = EncodeLogText(text);
+    // Names come from archives and paths: none of them may start a line of its own.
+    std::string bytes = EncodeLogText(EscapeControlCharacters(text));
     EnterCriticalSection(&logLock);
     DWORD written = 0;
     if (!bytes.empty()) WriteFile(logFile, bytes.data(), (DWORD)bytes.size(), &written, nullptr);

@@ -6,9 +6,12 @@
 bool OpenInstallLog(const wchar_t* path);
 void CloseInstallLog();
 bool InstallLogIsOpen();
+// Writes at most one line: a line feed may only end the text, and every other
+// control character is written escaped (\x0D), like undecodable bytes in names.
 void LogWrite(const wchar_t* format, ...);
 
 #include <string>
 
 // The log's bytes for a piece of wide text: UTF-8, each "\n" turned into "\r\n".
 std::string EncodeLogText(const std::wstring& text);
+std::wstring EscapeControlCharacters(const std::wstring& text);
