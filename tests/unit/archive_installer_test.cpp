@@ -265,10 +265,20 @@ TEST(ArchiveRules, InsideFolder)
         {L"C:\\Games\\G\\..\\a.txt", L"C:\\Games\\G", false},
         {L"C:\\Games\\G\\mods\\..\\..\\a.txt", L"C:\\Games\\G", false},
         {L"D:\\Games\\G\\a.txt", L"C:\\Games\\G", false},
+        // A game folder at a drive root is kept without its backslash; "C:" alone would
+        // be the current folder of drive C, set below to one that is not the root.
+        {L"C:\\mods\\a.txt", L"C:", true},
+        {L"C:\\mods\\a.txt", L"C:\\", true},
+        {L"C:\\windows\\a.txt", L"C:", true},
+        {L"D:\\mods\\a.txt", L"C:", false},
     };
+    wchar_t current[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, current);
+    ASSERT_TRUE(SetCurrentDirectoryW(L"C:\\windows"));
     for (const Case& c : cases)
         EXPECT_EQ(c.inside, IsInsideFolder(c.path, c.folder))
             << "\"" << Utf8(c.path) << "\" in \"" << Utf8(c.folder) << "\"";
+    SetCurrentDirectoryW(current);
 }
 
 TEST(ArchiveInstaller, EveryNameContainingModsGoesBelowTheGameFolder)
@@ -389,9 +399,16 @@ TEST(ArchiveInstaller, ExistingDestinations)
         << run.logText;
 }
 
-TEST(ArchiveInstaller, DamagedDataLeavesNoFile)
+// Every file goes through a temporary file beside it: a damaged entry over a file the
+// game folder already has leaves that file as it was, and no temporary file behind.
+TEST(ArchiveInstaller, DamagedDataLeavesTheOldFileOrNone)
 {
-    Install run(TestArchive(L"damaged.zip"));
+    Install run;
+    run.scratch.Write(L"game\\mods\\stored_bad.txt", "the user's own stored_bad.txt");
+    run.Run(TestArchive(L"damaged.zip"));
+    EXPECT_EQ("the user's own stored_bad.txt", ReadWholeFile(run.At(L"mods\\stored_bad.txt")));
+    for (const std::wstring& path : Tree(run.game))
+        EXPECT_EQ(std::wstring::npos, path.find(L".zm~")) << Utf8(path);
     EXPECT_EQ(5, run.count);
     EXPECT_FALSE(run.ok);
     EXPECT_EQ(5, run.progress.filesInstalled.load());
@@ -399,7 +416,7 @@ TEST(ArchiveInstaller, DamagedDataLeavesNoFile)
     EXPECT_TRUE(FileExists(run.At(L"mods\\after.txt")));
     for (const wchar_t* name : {L"stored_bad.txt", L"deflated_bad.txt", L"short.txt"}) {
         std::wstring relative = std::wstring(L"mods\\") + name;
-        EXPECT_FALSE(FileExists(run.At(relative))) << Utf8(name);
+        EXPECT_EQ(relative == L"mods\\stored_bad.txt", FileExists(run.At(relative))) << Utf8(name);
         EXPECT_EQ(1u, Occurrences(run.logText, run.Installing(relative) + "Failed: "
                                                    + Utf8(run.At(relative))
                                                    + " - damaged data in the archive\r\n"))
@@ -438,6 +455,22 @@ TEST(ArchiveInstaller, NamesInShiftJisAndOddBytes)
                     "Shift_JIS\r\n"
                   + run.Installing(L"mods\\ユー.txt"),
               run.logText);
+}
+
+TEST(ArchiveInstaller, ControlCharactersInNamesCannotForgeLogLines)
+{
+    Install run;
+    std::wstring archive = run.scratch.Sub(L"forged.zip");
+    {
+        ZipWriter zip(archive);
+        ASSERT_TRUE(zip.Add("mods/a\r\nInstalling: C:\\forged.txt", "x"));
+        ASSERT_TRUE(zip.Add("mods/b.txt", "b"));
+    }
+    run.Run(archive);
+    EXPECT_EQ(0u, Occurrences(run.logText, "\nInstalling: C:\\forged")) << run.logText;
+    EXPECT_EQ(1u, Occurrences(run.logText, "mods\\a\\x0D\\x0AInstalling: C:\\forged.txt"))
+        << run.logText;
+    EXPECT_EQ(1u, Occurrences(run.logText, run.Installing(L"mods\\b.txt")));
 }
 
 // A Shift_JIS folder whose last character has a trail byte in the lead byte range,

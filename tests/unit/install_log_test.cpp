@@ -45,6 +45,20 @@ TEST(InstallLog, LongLinesAreWrittenWhole)
     EXPECT_TRUE(bytes == std::string(5000, 'x') + "\r\n");
 }
 
+TEST(InstallLog, ControlCharactersInsideALineAreEscaped)
+{
+    ScratchFolder scratch;
+    std::wstring log = scratch.Sub(L"installer.log");
+    ASSERT_TRUE(OpenInstallLog(log.c_str()));
+    LogWrite(L"Installing: %ls\n", L"C:\\g\\mods\\a\r\nInstalling: C:\\forged\t\x1B\x85\x2028.txt");
+    LogWrite(L"Downloading: %ls - ", L"C:\\x\n.zip");
+    LogWrite(L"Done!\n");
+    CloseInstallLog();
+    EXPECT_EQ("Installing: C:\\g\\mods\\a\\x0D\\x0AInstalling: C:\\forged\\x09\\x1B\\x85\\u2028.txt\r\n"
+              "Downloading: C:\\x\\x0A.zip - Done!\r\n",
+              ReadWholeFile(log));
+}
+
 TEST(InstallLog, WritesWithoutAnOpenLogGoNowhere)
 {
     CloseInstallLog();

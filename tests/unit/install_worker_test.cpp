@@ -10,6 +10,7 @@
 #include "app/install_log.h"
 #include "app/state.h"
 #include "mods/download_worker.h"
+#include "mods/file_replace.h"
 #include "mods/install_worker.h"
 #include "tests/unit/test_files.h"
 
@@ -156,4 +157,59 @@ TEST_F(InstallWorkerRun, InstallsInOrderThenDeletesEveryDownload)
     for (const std::wstring& download : {package, mapping, html, bzip2})
         expected += Line("Delete", download);
     EXPECT_EQ(expected, log);
+}
+
+// What a killed run leaves, as the next run finds it: temporary files beside game
+// files, named in the journal in the temporary folder.
+TEST_F(InstallWorkerRun, NextRunRemovesTheTemporaryFilesAKilledRunLeft)
+{
+    std::wstring journal = scratch.Sub(L"installer.journal");
+    std::wstring cut = game + L"\\mods\\1.8.0.1\\音声.smpkg";
+    scratch.Write(L"ゲーム\\mods\\1.8.0.1\\音声.smpkg", "the old version");
+    scratch.Write(L"ゲーム\\mods\\1.8.0.1\\音声.smpkg.zm~", "half of the new");
+    scratch.Write(L"ゲーム\\keep.txt", "not a temporary file");
+    scratch.Write(L"installer.journal",
+                  Utf8(TemporaryFileFor(cut) + L"\r\n" + game + L"\\keep.txt\r\n" + game
+                       + L"\\gone.txt.zm~\r\n"));
+
+    // While another installer holds its journal, its files are left alone.
+    HANDLE running = CreateFileW(journal.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                                 nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, running);
+    RemoveLeftoversOfEarlierRun(journal);
+    CloseHandle(running);
+    EXPECT_TRUE(FileExists(TemporaryFileFor(cut)));
+
+    std::wstring log = scratch.Sub(L"installer.log");
+    OpenInstallLog(log.c_str());
+    RemoveLeftoversOfEarlierRun(journal);
+    CloseInstallLog();
+    EXPECT_FALSE(FileExists(TemporaryFileFor(cut)));
+    EXPECT_EQ("the old version", ReadWholeFile(cut));
+    EXPECT_EQ("not a temporary file", ReadWholeFile(game + L"\\keep.txt"));
+    EXPECT_FALSE(FileExists(journal));
+    EXPECT_EQ("Removed: " + Utf8(TemporaryFileFor(cut))
+                  + " - left by an earlier run that did not finish\r\n",
+              ReadWholeFile(log));
+}
+
+// A run that ends normally leaves neither temporary files nor a journal.
+TEST_F(InstallWorkerRun, JournalNamesEachTemporaryFileAndGoesWithTheRun)
+{
+    std::wstring journal = scratch.Sub(L"installer.journal");
+    UseReplaceJournal(journal);
+    DownloadPackage(L"音声.smpkg");
+    DownloadArchive(L"mapping.zip", L"フィールド.zip");
+    InstallCounters progress;
+    Run(progress);
+    EXPECT_EQ(INVALID_HANDLE_VALUE,
+              CreateFileW(journal.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr))
+        << "the journal is held while the run goes on";
+    EndReplaceJournal();
+    UseReplaceJournal(L"");
+    EXPECT_FALSE(FileExists(journal));
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileW((game + L"\\mods\\1.8.0.1\\*.zm~").c_str(), &found);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, find);
+    if (find != INVALID_HANDLE_VALUE) FindClose(find);
 }

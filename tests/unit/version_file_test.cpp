@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "app/state.h"
+#include "app/preflight.h"
 #include "app/version_file.h"
 #include "tests/unit/test_files.h"
 
@@ -154,4 +155,11 @@ TEST(StartupReader, DefaultFolderPresentOrAbsent)
     DeleteFileW(file.c_str());
     RemoveDirectoryW(DefaultGameFolder);
     RemoveDirectoryW(L"C:\\Games");
+}
+
+TEST(Startup, DllSearchIsLimitedToSystem32WhereTheSystemCan)
+{
+    bool available = GetProcAddress(GetModuleHandleW(L"kernel32.dll"),
+                                    "SetDefaultDllDirectories") != nullptr;
+    EXPECT_EQ(available, LimitDllSearchToSystem());
 }
