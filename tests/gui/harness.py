@@ -147,10 +147,11 @@ class WineDesktop:
             subprocess.run(["wineserver", option], env=self.env, stdin=subprocess.DEVNULL,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
 
-    def start(self, command):
-        """Starts a Windows program of the prefix; returns its Popen."""
+    def start(self, command, cwd=None):
+        """Starts a Windows program of the prefix, in the Unix folder CWD (Wine makes
+        the deepest drive that holds it the current one); returns its Popen."""
         return subprocess.Popen(self._namespace() + ["wine", str(command)], env=self.env,
-                                cwd=str(BUILD_DIR), stdin=subprocess.DEVNULL,
+                                cwd=str(cwd or BUILD_DIR), stdin=subprocess.DEVNULL,
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def drive(self, *args):
@@ -251,8 +252,8 @@ class InstallerSession:
 
     # ---- the installer -----------------------------------------------------------
 
-    def start(self):
-        self.installer = self.desktop.start(INSTALLER_EXE)
+    def start(self, cwd=None):
+        self.installer = self.desktop.start(INSTALLER_EXE, cwd)
 
     def exit_code(self, timeout=30):
         return self.installer.wait(timeout)

@@ -58,6 +58,15 @@ class ModServer:
         else:
             path.write_text(mode)
 
+    def withhold_handshakes(self, seconds):
+        """From now on the https rows' server takes each connection and answers nothing,
+        not even the TLS handshake, for SECONDS; None answers at once again."""
+        path = self.served / "tls-handshake.mode"
+        if seconds is None:
+            path.unlink(missing_ok=True)
+        else:
+            path.write_text(f"stall {seconds}")
+
     def replace(self, row, data):
         """Serves other bytes for row, e.g. a hostile archive."""
         (self.served / MOD_KEYS[row]).write_bytes(data)
@@ -73,6 +82,7 @@ class ModServer:
         """Every row back to its sample, answered whole; the request list emptied."""
         for key in MOD_KEYS:
             (self.served / (key + ".mode")).unlink(missing_ok=True)
+        self.withhold_handshakes(None)
         make_sample_mods(str(self.served))
         self.server.clear_requests()
 

@@ -10,6 +10,8 @@ Run through ctest (gui.install) or by hand from tests/gui:
 
 import io
 import os
+import shutil
+import subprocess
 import time
 import unittest
 import zipfile
@@ -86,6 +88,16 @@ def zip_bytes(entries):
     return out.getvalue()
 
 
+def file_states(folder):
+    """Size and modification time of every file under FOLDER."""
+    states = {}
+    for here, _, names in os.walk(folder):
+        for name in names:
+            info = os.stat(os.path.join(here, name))
+            states[os.path.join(here, name)] = (info.st_size, info.st_mtime_ns)
+    return states
+
+
 def files_below(folder):
     """Every file under FOLDER, as relative Windows paths."""
     found = set()
@@ -119,16 +131,19 @@ class InstallTests(harness.InstallerTestCase):
 
     # ---- steps shared by the tests -----------------------------------------------
 
-    def walk_to_download(self, rows, screenshots=False):
-        """Ticks ROWS and goes on from the confirmation page, which starts downloading."""
+    def walk_to_download(self, rows, screenshots=False, folder=None, cwd=None):
+        """Ticks ROWS and goes on from the confirmation page, which starts downloading;
+        FOLDER is typed in place of the one found."""
         s = self.session
         shoot = s.screenshot if screenshots else (lambda label: None)
-        s.start()
+        s.start(cwd)
         self.assertEqual(WELCOME, s.wait_sheet())
         shoot("welcome")
         s.press("next")
         s.wait_page(FOLDER)
         self.assertEqual(GAME_FOLDER + "\\", s.text(FOLDER_EDIT))
+        if folder:
+            s.do("set-text", FOLDER_EDIT, folder)
         shoot("folder")
         s.press("next")
         s.wait_page(MOD_SELECT)
@@ -349,9 +364,12 @@ class InstallTests(harness.InstallerTestCase):
         s.close_box()
         self.assertCancelQuestion()
         held = self.installed_count()
+        files = file_states(self.desktop.game_folder())
         s.screenshot("cancel-question", window="msgbox")
         time.sleep(1.0)
         self.assertEqual(held, self.installed_count(), "installing while asked")
+        self.assertEqual(files, file_states(self.desktop.game_folder()),
+                         "the game folder changed while asked")
         self.answer_close_box_question("no")
         self.assertEqual(INSTALL, s.page())
         self.wait_for("installing again",
@@ -372,6 +390,124 @@ class InstallTests(harness.InstallerTestCase):
         self.assertDownloadsDeleted()
         s.screenshot("failed")
         self.assertEndsOn(FAILED, FAILED_HEADING)
+
+
+    # ---- faults: a killed process, a full disk, a drive root ---------------------------
+
+    def serve_large_files(self, row, count, size):
+        """An archive of COUNT stored entries of SIZE random bytes for ROW; returns
+        {relative destination: bytes}."""
+        files = {f"res_mods\\1.8.0.1\\large\\part{i}.bin": os.urandom(size)
+                 for i in range(count)}
+        with zipfile.ZipFile(self.server.path(row), "w", zipfile.ZIP_STORED) as archive:
+            for relative, data in files.items():
+                archive.writestr(relative.replace("\\", "/"), data)
+        return files
+
+    def kill_when_logged(self, line, timeout=30):
+        """Kills the installer (SIGKILL, a real crash) as soon as its log holds LINE."""
+        deadline = time.monotonic() + timeout
+        while line not in self.session.log_path.read_text(encoding="utf-8", errors="replace"):
+            self.assertLess(time.monotonic(), deadline, f"never logged: {line}")
+            time.sleep(0.005)
+        self.session.installer.kill()
+        self.session.installer.wait(30)
+        self.session.do("wait-closed", harness.STEP_TIMEOUT_MS)
+
+    def test_killed_install_leaves_every_file_old_or_new_and_the_next_run_tidies_up(self):
+        new = self.serve_large_files(1, 4, 32 << 20)
+        old = {relative: b"old " + os.urandom(1 << 20) for relative in new}
+        for relative, data in old.items():
+            self.game_file(relative).parent.mkdir(parents=True, exist_ok=True)
+            self.game_file(relative).write_bytes(data)
+        cut_short = 0
+        # Each run is killed just as it starts writing another of the large files.
+        for target in list(new)[:3]:
+            self.session.remove_log()
+            self.walk_to_download([1])
+            self.kill_when_logged(self.installing(target))
+            for relative in new:
+                data = self.game_file(relative).read_bytes()
+                self.assertIn(data, (old[relative], new[relative]), f"{relative} is cut")
+            leftovers = sorted(p for p in files_below(self.desktop.game_folder())
+                               if p.endswith(".zm~"))
+            cut_short += bool(leftovers)
+        self.assertGreater(cut_short, 0, "no kill landed while a file was being written")
+
+        # The next run first removes what the killed ones left, then installs everything.
+        self.walk_to_download([1])
+        self.session.do("wait-page", FINISHED, DOWNLOADS_END_MS)
+        self.assertEqual([], [p for p in files_below(self.desktop.game_folder())
+                              if p.endswith(".zm~")])
+        log = self.log_lines()
+        removed = [line for line in log if line.startswith("Removed: ")]
+        self.assertEqual(removed, log[:len(removed)])
+        self.assertEqual([f"Removed: {GAME_FOLDER}\\{p} - left by an earlier run that "
+                          "did not finish" for p in leftovers], sorted(removed))
+        for relative, data in new.items():
+            self.assertEqual(data, self.game_file(relative).read_bytes(), relative)
+        self.assertEndsOn(FINISHED, FINISHED_HEADING)
+
+    def map_drive(self, letter, unix_folder):
+        """Drive LETTER: of the test prefix shows UNIX_FOLDER, until the test ends."""
+        link = self.desktop.prefix / "dosdevices" / f"{letter}:"
+        link.unlink(missing_ok=True)
+        link.symlink_to(unix_folder)
+        self.addCleanup(link.unlink, missing_ok=True)
+
+    def test_full_disk_keeps_the_old_file_and_leaves_no_temporary_file(self):
+        disk = harness.SCRATCH_DIR / "full-disk"
+        disk.mkdir(parents=True, exist_ok=True)
+        mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=3m", "tmpfs", str(disk)],
+                                 stdin=subprocess.DEVNULL, capture_output=True)
+        if mounted.returncode != 0:
+            self.skipTest("a small tmpfs cannot be mounted here: "
+                          + mounted.stderr.decode(errors="replace").strip())
+        self.addCleanup(subprocess.run, ["umount", "-l", str(disk)], capture_output=True)
+        self.map_drive("g", disk)
+        game = disk / "Steelmarch"
+        (game / "res_mods" / "1.8.0.1").mkdir(parents=True)
+        (game / "version.xml").write_text(harness.version_xml("1.8.0.1"))
+        old = b"old " + os.urandom(512 << 10)
+        (game / "res_mods" / "1.8.0.1" / "big.bin").write_bytes(old)
+        small, big = os.urandom(1024), os.urandom(4 << 20)
+        with zipfile.ZipFile(self.server.path(1), "w", zipfile.ZIP_STORED) as archive:
+            archive.writestr("res_mods/1.8.0.1/small.bin", small)
+            archive.writestr("res_mods/1.8.0.1/big.bin", big)
+
+        self.walk_to_download([1], folder="G:\\Steelmarch\\")
+        s = self.session
+        s.do("wait-page", FAILED, DOWNLOADS_END_MS)
+        self.assertEqual(old, (game / "res_mods" / "1.8.0.1" / "big.bin").read_bytes())
+        self.assertEqual(small, (game / "res_mods" / "1.8.0.1" / "small.bin").read_bytes())
+        self.assertEqual({"version.xml", "res_mods\\1.8.0.1\\big.bin",
+                          "res_mods\\1.8.0.1\\small.bin"}, files_below(game))
+        big_path = "G:\\Steelmarch\\res_mods\\1.8.0.1\\big.bin"
+        self.assertEqual([self.downloading(1, "Done!"),
+                          "Installing: G:\\Steelmarch\\res_mods\\1.8.0.1\\small.bin",
+                          f"Installing: {big_path}",
+                          f"Failed: {big_path} - the file could not be written",
+                          self.deleting(1)], self.log_lines())
+        self.assertEndsOn(FAILED, FAILED_HEADING)
+
+    def test_game_folder_at_a_drive_root_started_from_that_drive(self):
+        root = harness.SCRATCH_DIR / "drive-h"
+        shutil.rmtree(root, ignore_errors=True)
+        (root / "tools").mkdir(parents=True)
+        (root / "version.xml").write_text(harness.version_xml("1.8.0.1"))
+        self.map_drive("h", root)
+        # Started from H:\tools: "H:" alone would be that folder, not the root.
+        self.walk_to_download([1], folder="H:\\", cwd=root / "tools")
+        s = self.session
+        s.do("wait-page", FINISHED, DOWNLOADS_END_MS)
+        fieldwatch = [(relative, entry) for relative, row, entry in EXPECTED_FILES if row == 1]
+        for relative, entry in fieldwatch:
+            self.assertEqual(self.served_data(1, entry),
+                             (root / relative.replace("\\", "/")).read_bytes(), relative)
+        self.assertEqual([self.downloading(1, "Done!")]
+                         + [f"Installing: H:\\{relative}" for relative, _ in fieldwatch]
+                         + [self.deleting(1)], self.log_lines())
+        self.assertEndsOn(FINISHED, FINISHED_HEADING)
 
 
 if __name__ == "__main__":
