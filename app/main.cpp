@@ -38,7 +38,7 @@ static void StartReplaceJournal()
 {
     std::wstring journal = InTempFolder(L"installer.journal");
     if (journal.empty()) return;
-    RemoveLeftoversOfEarlierRun(journal);
+    RemoveLeftoversOfEarlierRun(journal, CatalogueDownloadPaths());
     UseReplaceJournal(journal);
 }
 

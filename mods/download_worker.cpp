@@ -2,6 +2,7 @@
 
 #include "app/install_log.h"
 #include "mods/catalog.h"
+#include "mods/file_replace.h"
 
 DownloadCounters DownloadProgress;
 std::vector<DownloadedFile> DownloadedFiles;
@@ -30,6 +31,7 @@ static void DownloadRow(const ModEntry& mod, DownloadCounters& progress)
     progress.bytesReceived = 0;
     progress.bytesTotal = 0;
     LogWrite(L"Downloading: %ls - ", path.c_str());
+    if (fits) NoteDownloadInJournal(path);
     bool fetched = fits && HttpDownloadToFile(mod.url, path.c_str(), progress.bytesReceived,
                                               progress.bytesTotal, progress.cancelRequested);
     if (fetched) DownloadedFiles.push_back({path, mod.isArchive});
@@ -46,4 +48,14 @@ DWORD WINAPI DownloadWorker(LPVOID counters)
         progress.filesDone.fetch_add(1);
     }
     return 1;
+}
+
+std::vector<std::wstring> CatalogueDownloadPaths()
+{
+    std::vector<std::wstring> paths;
+    for (const ModEntry& mod : ModCatalog) {
+        std::wstring path;
+        if (TempFilePath(mod.fileName, path)) paths.push_back(path);
+    }
+    return paths;
 }

@@ -35,3 +35,6 @@ DWORD WINAPI DownloadWorker(LPVOID counters);
 // The temporary folder followed by the file name, or false when it does not fit
 // in 255 characters.
 bool TempFilePath(const wchar_t* fileName, std::wstring& path);
+
+// Where each catalogue row's download goes, whether it is selected or not.
+std::vector<std::wstring> CatalogueDownloadPaths();

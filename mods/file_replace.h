@@ -6,6 +6,7 @@
 // those a killed run left behind are removed by the next run.
 #include <windows.h>
 #include <string>
+#include <vector>
 
 struct FileReplace {
     std::wstring destination;
@@ -30,7 +31,12 @@ void AbortReplace(FileReplace& replace);
 std::wstring TemporaryFileFor(const std::wstring& destination);
 
 // The journal: opened by the first temporary file of a run, removed when the run ends
-// with every temporary file moved or removed.
-void RemoveLeftoversOfEarlierRun(const std::wstring& journalPath);
+// with every temporary file moved or removed. Besides the temporary files beside game
+// files it names the downloads, which a run killed while downloading leaves in the
+// temporary folder; the next run removes only those two kinds of file, whatever else
+// the journal may hold.
+void RemoveLeftoversOfEarlierRun(const std::wstring& journalPath,
+                                 const std::vector<std::wstring>& downloadPaths);
 void UseReplaceJournal(const std::wstring& journalPath);
+void NoteDownloadInJournal(const std::wstring& downloadPath);
 void EndReplaceJournal();

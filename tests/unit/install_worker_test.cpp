@@ -168,27 +168,32 @@ TEST_F(InstallWorkerRun, NextRunRemovesTheTemporaryFilesAKilledRunLeft)
     scratch.Write(L"ゲーム\\mods\\1.8.0.1\\音声.smpkg", "the old version");
     scratch.Write(L"ゲーム\\mods\\1.8.0.1\\音声.smpkg.zm~", "half of the new");
     scratch.Write(L"ゲーム\\keep.txt", "not a temporary file");
+    std::wstring download = DownloadPackage(L"音声.smpkg");
+    std::wstring otherDownload = DownloadPackage(L"not_in_the_catalogue.smpkg");
     scratch.Write(L"installer.journal",
                   Utf8(TemporaryFileFor(cut) + L"\r\n" + game + L"\\keep.txt\r\n" + game
-                       + L"\\gone.txt.zm~\r\n"));
+                       + L"\\gone.txt.zm~\r\n" + download + L"\r\n" + otherDownload + L"\r\n"));
 
     // While another installer holds its journal, its files are left alone.
     HANDLE running = CreateFileW(journal.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
                                  nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, running);
-    RemoveLeftoversOfEarlierRun(journal);
+    RemoveLeftoversOfEarlierRun(journal, {download});
     CloseHandle(running);
     EXPECT_TRUE(FileExists(TemporaryFileFor(cut)));
 
     std::wstring log = scratch.Sub(L"installer.log");
     OpenInstallLog(log.c_str());
-    RemoveLeftoversOfEarlierRun(journal);
+    RemoveLeftoversOfEarlierRun(journal, {download});
     CloseInstallLog();
     EXPECT_FALSE(FileExists(TemporaryFileFor(cut)));
+    EXPECT_FALSE(FileExists(download));
+    EXPECT_TRUE(FileExists(otherDownload)) << "only the catalogue's downloads";
     EXPECT_EQ("the old version", ReadWholeFile(cut));
     EXPECT_EQ("not a temporary file", ReadWholeFile(game + L"\\keep.txt"));
     EXPECT_FALSE(FileExists(journal));
     EXPECT_EQ("Removed: " + Utf8(TemporaryFileFor(cut))
+                  + " - left by an earlier run that did not finish\r\nRemoved: " + Utf8(download)
                   + " - left by an earlier run that did not finish\r\n",
               ReadWholeFile(log));
 }
