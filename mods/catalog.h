@@ -9,6 +9,7 @@ struct ModEntry {
     const wchar_t* description;
     bool isArchive;  // zip archive to extract; otherwise a package copied whole
     bool selected;   // written by the mod selection page only
+    const char* sha256;  // 64 hex digits the download must hash to; empty: not pinned
 };
 
 constexpr int ModCount = 3;

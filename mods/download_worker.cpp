@@ -32,10 +32,14 @@ static void DownloadRow(const ModEntry& mod, DownloadCounters& progress)
     progress.bytesTotal = 0;
     LogWrite(L"Downloading: %ls - ", path.c_str());
     if (fits) NoteDownloadInJournal(path);
+    DownloadReport report;
     bool fetched = fits && HttpDownloadToFile(mod.url, path.c_str(), progress.bytesReceived,
-                                              progress.bytesTotal, progress.cancelRequested);
+                                              progress.bytesTotal, progress.cancelRequested,
+                                              mod.sha256, &report);
     if (fetched) DownloadedFiles.push_back({path, mod.isArchive});
     LogWrite(fetched ? L"Done!\n" : L"Failed\n");
+    // Retries and mismatches on lines of their own, after the row's one line.
+    for (const std::wstring& note : report.notes) LogWrite(L"%ls\n", note.c_str());
 }
 
 DWORD WINAPI DownloadWorker(LPVOID counters)

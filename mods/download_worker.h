@@ -10,8 +10,8 @@
 // with one writing thread. The page alone writes cancelRequested.
 struct DownloadCounters {
     Counter filesDone{0};
-    Counter bytesReceived{0};
-    Counter bytesTotal{0};
+    ByteCounter bytesReceived{0};
+    ByteCounter bytesTotal{0};
     Counter cancelRequested{0};
 };
 extern DownloadCounters DownloadProgress;

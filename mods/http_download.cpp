@@ -1,10 +1,12 @@
 #include "mods/http_download.h"
 
 #include <wininet.h>
+#include <bcrypt.h>
 
+#include <cstring>
+#include <cwchar>
+#include <cwctype>
 #include <memory>
-#include <string>
-#include <vector>
 
 #include "mods/worker_pause.h"
 
@@ -12,10 +14,16 @@
 #define HTTP_TIMEOUT_MS 30000
 #endif
 DWORD HttpTimeoutMs = HTTP_TIMEOUT_MS;
+#ifndef RETRY_DELAY_UNIT_MS
+#define RETRY_DELAY_UNIT_MS 1000
+#endif
+DWORD RetryDelayUnitMs = RETRY_DELAY_UNIT_MS;
 
 namespace {
 
-constexpr DWORD ChunkBytes = 4096;
+// 64 KiB reads: a 4 KiB read costs as much as a large one, so small reads held the
+// speed far below the line's. A read never waits for more than has arrived.
+constexpr DWORD ChunkBytes = 64 * 1024;
 constexpr DWORD PollMs = 20;
 
 struct UrlParts {
@@ -61,26 +69,134 @@ void SetTimeouts(HINTERNET handle)
     InternetSetOptionW(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout);
 }
 
-// One transfer, run on a thread of its own so that the caller can stop waiting for
-// it: WinINet's time-outs do not cover the TLS handshake, and under Wine closing the
+DownloadFailure FailureOf(DWORD error)
+{
+    switch (error) {
+    case ERROR_INTERNET_NAME_NOT_RESOLVED:
+        return DownloadFailure::NameNotResolved;
+    case ERROR_INTERNET_CANNOT_CONNECT:
+        return DownloadFailure::CouldNotConnect;
+    case ERROR_INTERNET_TIMEOUT:
+        return DownloadFailure::TimedOut;
+    case ERROR_INTERNET_CONNECTION_RESET:
+    case ERROR_INTERNET_CONNECTION_ABORTED:
+        return DownloadFailure::ConnectionCut;
+    case ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR:
+        return DownloadFailure::Downgraded;
+    case ERROR_INTERNET_INVALID_CA:
+    case ERROR_INTERNET_SEC_CERT_CN_INVALID:
+    case ERROR_INTERNET_SEC_CERT_DATE_INVALID:
+    case ERROR_INTERNET_SEC_CERT_REV_FAILED:
+    case ERROR_INTERNET_SEC_CERT_NO_REV:
+    case ERROR_INTERNET_SEC_CERT_REVOKED:
+    case ERROR_INTERNET_SEC_CERT_ERRORS:
+    case ERROR_INTERNET_SEC_INVALID_CERT:
+        return DownloadFailure::Untrusted;
+    default:
+        return DownloadFailure::Other;
+    }
+}
+
+// What a bad network does is tried again; an answer, a name that does not resolve, a
+// certificate or a redirect to plain http will not change on the next try.
+bool IsRetried(DownloadFailure failure)
+{
+    switch (failure) {
+    case DownloadFailure::CouldNotConnect:
+    case DownloadFailure::TimedOut:
+    case DownloadFailure::ConnectionCut:
+    case DownloadFailure::CutShort:
+    case DownloadFailure::Other:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// SHA-256 of the bytes as they are written, with the system's own crypto (CNG).
+class Sha256 {
+public:
+    ~Sha256() { Close(); }
+    bool Start()
+    {
+        Close();
+        return BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0) >= 0
+            && BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0) >= 0;
+    }
+    void Add(const char* bytes, DWORD count)
+    {
+        if (hash) BCryptHashData(hash, (PUCHAR)bytes, count, 0);
+    }
+    std::string FinishHex()
+    {
+        unsigned char digest[32];
+        std::string hex;
+        if (hash && BCryptFinishHash(hash, digest, sizeof digest, 0) >= 0) {
+            static const char digits[] = "0123456789abcdef";
+            for (unsigned char byte : digest) {
+                hex += digits[byte >> 4];
+                hex += digits[byte & 15];
+            }
+        }
+        Close();
+        return hex;
+    }
+
+private:
+    void Close()
+    {
+        if (hash) BCryptDestroyHash(hash);
+        if (algorithm) BCryptCloseAlgorithmProvider(algorithm, 0);
+        hash = nullptr;
+        algorithm = nullptr;
+    }
+    BCRYPT_ALG_HANDLE algorithm = nullptr;
+    BCRYPT_HASH_HANDLE hash = nullptr;
+};
+
+// Where a try starts: at zero, or after the bytes already on disk, asking for the rest
+// of the answer they came from.
+struct ResumePoint {
+    uint64_t from = 0;
+    uint64_t total = 0;      // that answer's length
+    std::wstring validator;  // its ETag, else its Last-Modified
+};
+
+enum class TryEnd { Done, Retry, Fail };
+
+// One try, run on a thread of its own so that the caller can stop waiting for it:
+// WinINet's time-outs do not cover the TLS handshake, and under Wine closing the
 // handles does not end a blocked call. Once abandoned, the transfer thread never
-// touches the file or the caller's counters again: every file operation happens
-// under the lock, after a look at the flag, and the counters are its own. Its
+// touches the file, the hash or the caller's counters again: every file operation
+// happens under the lock, after a look at the flag, and the counters are its own. Its
 // WinINet handles are its own too, closed by it alone whenever its blocked call
 // returns. Shared by the two threads; the last one done with it frees it.
 struct Transfer {
-    std::wstring localPath;
     UrlParts url;
-    std::atomic<uint32_t> received{0};
-    std::atomic<uint32_t> total{0};
+    std::wstring localPath;
+    ResumePoint resume;
+    Sha256* hash = nullptr;
+
+    std::atomic<uint64_t> received{0};
+    std::atomic<uint64_t> total{0};
     std::atomic<bool> cancel{false};
     std::atomic<DWORD> lastSignOfLife{0};
     std::vector<char> buffer = std::vector<char>(ChunkBytes);
 
+    // Written by the transfer thread before it ends; read once it has.
+    TryEnd end = TryEnd::Retry;
+    DownloadFailure failure = DownloadFailure::None;
+    DWORD status = 0;
+    bool answered = false;      // a 200 or a usable 206 came
+    bool rangeRefused = false;  // a 206 for other bytes than those asked for
+    bool restarted = false;     // the rest was asked for and the whole file came
+    ResumePoint answer;         // the length and validator of the bytes on disk
+    bool lengthKnown = false;
+
     CRITICAL_SECTION lock;
     bool abandoned = false;
     bool finished = false;
-    bool result = false;
+    bool fileMade = false;
     HANDLE file = INVALID_HANDLE_VALUE;
 
     Transfer() { InitializeCriticalSection(&lock); }
@@ -111,71 +227,78 @@ void SignOfLife(Transfer& t)
     t.lastSignOfLife = GetTickCount();
 }
 
-// Under the lock: ends the file, keeping it only when whole.
-void CloseFile(Transfer& t, bool keep)
+TryEnd Failed(Transfer& t, DownloadFailure failure)
 {
-    if (t.file == INVALID_HANDLE_VALUE) return;
-    CloseHandle(t.file);
-    t.file = INVALID_HANDLE_VALUE;
-    if (!keep) DeleteFileW(t.localPath.c_str());
+    t.failure = failure;
+    return IsRetried(failure) ? TryEnd::Retry : TryEnd::Fail;
 }
 
-bool CreateLocalFile(Transfer& t)
+std::wstring QueryText(HINTERNET request, DWORD info)
 {
-    Locked hold(t);
-    if (t.abandoned) return false;
-    t.file = CreateFileW(t.localPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
-    return t.file != INVALID_HANDLE_VALUE;
+    std::wstring text(256, L'\0');
+    DWORD bytes = (DWORD)(text.size() * sizeof(wchar_t));
+    if (!HttpQueryInfoW(request, info, &text[0], &bytes, nullptr)) {
+        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return std::wstring();
+        text.assign(bytes / sizeof(wchar_t) + 1, L'\0');
+        if (!HttpQueryInfoW(request, info, &text[0], &bytes, nullptr)) return std::wstring();
+    }
+    text.resize(bytes / sizeof(wchar_t));
+    return text;
 }
 
-bool WriteChunk(Transfer& t, DWORD count)
+bool ParseNumber(const wchar_t*& at, uint64_t& number)
 {
-    Locked hold(t);
-    if (t.abandoned) return false;
-    DWORD written = 0;
-    if (count > 0 && (!WriteFile(t.file, t.buffer.data(), count, &written, nullptr)
-                      || written != count))
-        return false;
-    t.received.fetch_add(written, std::memory_order_relaxed);
+    if (!iswdigit(*at)) return false;
+    number = 0;
+    for (; iswdigit(*at); ++at) {
+        if (number > (UINT64_MAX - 9) / 10) return false;
+        number = number * 10 + (uint64_t)(*at - L'0');
+    }
     return true;
 }
 
-// The body goes to the file chunk by chunk. True when it ended at the end of the
-// data, with every byte read also written.
-bool CopyBody(Transfer& t, HINTERNET request)
+// The length as 64 bits; the text is read where WinINet has no 64-bit query.
+bool QueryLength(HINTERNET request, uint64_t& length)
 {
-    for (;;) {
-        DWORD read = 0;
-        if (!InternetReadFile(request, t.buffer.data(), ChunkBytes, &read)) return false;
-        SignOfLife(t);
-        WaitWhileWorkersPaused();
-        if (!WriteChunk(t, read)) return false;
-        if (t.cancel.load(std::memory_order_relaxed)) return false;
-        if (read == 0) return true;
+    ULONGLONG number = 0;
+    DWORD size = sizeof number;
+    if (HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER64, &number,
+                       &size, nullptr)
+        && size == sizeof number) {
+        length = number;
+        return true;
     }
+    std::wstring text = QueryText(request, HTTP_QUERY_CONTENT_LENGTH);
+    const wchar_t* at = text.c_str();
+    return ParseNumber(at, length) && *at == L'\0';
 }
 
-// Status and length are read before the status is judged, so a refused answer's
-// announced length stays visible in bytesTotal.
-bool ReceiveIntoFile(Transfer& t, HINTERNET request)
+// "bytes FIRST-LAST/TOTAL"
+bool ParseContentRange(const std::wstring& text, uint64_t& first, uint64_t& total)
 {
-    DWORD status = 0;
-    DWORD size = sizeof status;
-    if (!HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
-                        nullptr))
+    if (text.compare(0, 6, L"bytes ") != 0) return false;
+    const wchar_t* at = text.c_str() + 6;
+    uint64_t last = 0;
+    if (!ParseNumber(at, first) || *at++ != L'-' || !ParseNumber(at, last) || *at++ != L'/'
+        || !ParseNumber(at, total))
         return false;
-    DWORD length = 0;
-    size = sizeof length;
-    bool announced = HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER,
-                                    &length, &size, nullptr) != FALSE;
-    t.total = announced ? length : 0;
-    if (status != 200) return false;
+    return *at == L'\0' && first <= last && last < total;
+}
 
-    if (!CreateLocalFile(t)) return false;
-    bool whole = CopyBody(t, request);
-    // A cut connection looks like the end of the data; only the length tells.
-    return whole && (!announced || t.received.load() == length);
+std::wstring Validator(HINTERNET request)
+{
+    std::wstring etag = QueryText(request, HTTP_QUERY_ETAG);
+    return etag.empty() ? QueryText(request, HTTP_QUERY_LAST_MODIFIED) : etag;
+}
+
+// WinINet follows redirects by itself, and under Wine also from https to plain http.
+bool RedirectedToPlainHttp(const Transfer& t, HINTERNET request)
+{
+    if (t.url.scheme != INTERNET_SCHEME_HTTPS) return false;
+    wchar_t finalUrl[2048] = L"";
+    DWORD size = sizeof finalUrl;
+    if (!InternetQueryOptionW(request, INTERNET_OPTION_URL, finalUrl, &size)) return false;
+    return _wcsnicmp(finalUrl, L"http:", 5) == 0;
 }
 
 bool OpenAndSend(Transfer& t, InternetHandles& handles)
@@ -190,10 +313,139 @@ bool OpenAndSend(Transfer& t, InternetHandles& handles)
                                        nullptr, nullptr, RequestFlags(t.url.scheme), 0);
     if (!handles.request) return false;
     SetTimeouts(handles.request);
+    std::wstring headers;
+    if (t.resume.from > 0)
+        headers = L"Range: bytes=" + std::to_wstring(t.resume.from) + L"-\r\nIf-Range: "
+                + t.resume.validator + L"\r\n";
     SignOfLife(t);
-    bool sent = HttpSendRequestW(handles.request, nullptr, 0, nullptr, 0) != FALSE;
+    bool sent = HttpSendRequestW(handles.request, headers.empty() ? nullptr : headers.c_str(),
+                                 (DWORD)headers.size(), nullptr, 0)
+             != FALSE;
     SignOfLife(t);
     return sent;
+}
+
+// Under the lock: ends the file, keeping it when it may be continued.
+void CloseFile(Transfer& t)
+{
+    if (t.file == INVALID_HANDLE_VALUE) return;
+    CloseHandle(t.file);
+    t.file = INVALID_HANDLE_VALUE;
+}
+
+// A new file, or the one on disk cut back to the bytes that are continued.
+bool OpenLocalFile(Transfer& t, bool append)
+{
+    Locked hold(t);
+    if (t.abandoned) return false;
+    t.file = CreateFileW(t.localPath.c_str(), GENERIC_WRITE, 0, nullptr,
+                         append ? OPEN_EXISTING : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (t.file == INVALID_HANDLE_VALUE) return false;
+    t.fileMade = true;
+    if (append) {
+        LARGE_INTEGER at;
+        at.QuadPart = (LONGLONG)t.resume.from;
+        if (!SetFilePointerEx(t.file, at, nullptr, FILE_BEGIN) || !SetEndOfFile(t.file)) {
+            CloseFile(t);
+            return false;
+        }
+    } else if (t.hash && !t.hash->Start()) {
+        CloseFile(t);
+        return false;
+    }
+    t.received = append ? t.resume.from : 0;
+    return true;
+}
+
+enum class Written { Yes, Failed, Abandoned };
+
+Written WriteChunk(Transfer& t, DWORD count)
+{
+    Locked hold(t);
+    if (t.abandoned) return Written::Abandoned;
+    DWORD written = 0;
+    if (count > 0 && (!WriteFile(t.file, t.buffer.data(), count, &written, nullptr)
+                      || written != count))
+        return Written::Failed;
+    if (t.hash) t.hash->Add(t.buffer.data(), written);
+    t.received.fetch_add(written, std::memory_order_relaxed);
+    return Written::Yes;
+}
+
+// The body goes to the file as it arrives. Done when it ended at the end of the data,
+// with every byte read also written.
+TryEnd CopyBody(Transfer& t, HINTERNET request)
+{
+    for (;;) {
+        DWORD available = 0, read = 0;
+        if (!InternetQueryDataAvailable(request, &available, 0, 0)
+            || (available > 0
+                && !InternetReadFile(request, t.buffer.data(),
+                                     available < ChunkBytes ? available : ChunkBytes, &read)))
+            return Failed(t, DownloadFailure::ConnectionCut);
+        SignOfLife(t);
+        WaitWhileWorkersPaused();
+        switch (WriteChunk(t, read)) {
+        case Written::Abandoned:
+            return TryEnd::Retry;  // the waiting side has decided already
+        case Written::Failed:
+            return Failed(t, DownloadFailure::LocalFile);
+        case Written::Yes:
+            break;
+        }
+        if (t.cancel.load(std::memory_order_relaxed)) return Failed(t, DownloadFailure::Cancelled);
+        if (read == 0) return TryEnd::Done;
+    }
+}
+
+// Reads the answer: 200 is the file from its start; 206 continues the bytes on disk
+// only when it starts where they end and is of the same whole.
+TryEnd ReceiveIntoFile(Transfer& t, HINTERNET request)
+{
+    if (RedirectedToPlainHttp(t, request)) return Failed(t, DownloadFailure::Downgraded);
+    DWORD status = 0;
+    DWORD size = sizeof status;
+    if (!HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
+                        nullptr))
+        return Failed(t, DownloadFailure::Other);
+    t.status = status;
+    uint64_t length = 0;
+    bool announced = QueryLength(request, length);
+    bool append = false;
+    if (status == 206 && t.resume.from > 0) {
+        uint64_t first = 0, total = 0;
+        if (!ParseContentRange(QueryText(request, HTTP_QUERY_CONTENT_RANGE), first, total)
+            || first != t.resume.from || total != t.resume.total) {
+            t.rangeRefused = true;
+            return Failed(t, DownloadFailure::Other);
+        }
+        append = true;
+        t.answer = t.resume;
+        t.lengthKnown = true;
+    } else if (status == 200) {
+        t.restarted = t.resume.from > 0;
+        t.answer = ResumePoint{0, announced ? length : 0, Validator(request)};
+        t.lengthKnown = announced;
+    } else {
+        t.total = announced ? length : 0;
+        return Failed(t, DownloadFailure::HttpStatus);
+    }
+    t.total = t.answer.total;
+    t.answered = true;
+
+    if (!OpenLocalFile(t, append)) return Failed(t, DownloadFailure::LocalFile);
+    TryEnd end = CopyBody(t, request);
+    // A cut connection looks like the end of the data; only the length tells.
+    if (end == TryEnd::Done && t.lengthKnown && t.received.load() != t.answer.total)
+        return Failed(t, DownloadFailure::CutShort);
+    return end;
+}
+
+TryEnd RunTry(Transfer& t)
+{
+    InternetHandles handles;
+    if (!OpenAndSend(t, handles)) return Failed(t, FailureOf(GetLastError()));
+    return ReceiveIntoFile(t, handles.request);
 }
 
 DWORD WINAPI TransferThread(LPVOID argument)
@@ -201,33 +453,30 @@ DWORD WINAPI TransferThread(LPVOID argument)
     std::unique_ptr<std::shared_ptr<Transfer>> share(
         static_cast<std::shared_ptr<Transfer>*>(argument));
     Transfer& t = **share;
-    bool whole;
-    {
-        InternetHandles handles;
-        whole = OpenAndSend(t, handles) && ReceiveIntoFile(t, handles.request);
-    }
+    TryEnd end = RunTry(t);
     Locked hold(t);
     if (!t.abandoned) {
-        CloseFile(t, whole);
-        t.result = whole;
+        CloseFile(t);
+        t.end = end;
         t.finished = true;
     }
     return 0;
 }
 
-// Gives a transfer up unless it has just finished; then its own result stands. What
-// it wrote so far is removed.
-bool Abandon(Transfer& t)
+// Gives a try up unless it has just finished; then its own end stands. The bytes it
+// wrote stay for the next try.
+TryEnd Abandon(Transfer& t, DownloadFailure why)
 {
     Locked hold(t);
-    if (t.finished) return t.result;
+    if (t.finished) return t.end;
     t.abandoned = true;
-    CloseFile(t, false);
-    return false;
+    CloseFile(t);
+    t.failure = why;
+    return IsRetried(why) ? TryEnd::Retry : TryEnd::Fail;
 }
 
-bool WaitForTransfer(HANDLE thread, Transfer& t, Counter& bytesReceived, Counter& bytesTotal,
-                     const Counter& cancelRequested)
+TryEnd WaitForTransfer(HANDLE thread, Transfer& t, ByteCounter& bytesReceived,
+                       ByteCounter& bytesTotal, const Counter& cancelRequested)
 {
     bool cancelSeen = false;
     DWORD cancelSeenAt = 0;
@@ -235,7 +484,7 @@ bool WaitForTransfer(HANDLE thread, Transfer& t, Counter& bytesReceived, Counter
         bool ended = WaitForSingleObject(thread, PollMs) == WAIT_OBJECT_0;
         bytesReceived = t.received.load();
         bytesTotal = t.total.load();
-        if (ended) return t.result;
+        if (ended) return t.end;
 
         DWORD now = GetTickCount();
         // The transfer is held on purpose while the user is asked a question.
@@ -245,32 +494,161 @@ bool WaitForTransfer(HANDLE thread, Transfer& t, Counter& bytesReceived, Counter
             cancelSeenAt = now;
             t.cancel = true;
         }
-        bool stalled = now - t.lastSignOfLife.load() > HttpTimeoutMs + StallMarginMs;
-        bool cancelOverdue = cancelSeen && now - cancelSeenAt > CancelGraceMs;
-        if (stalled || cancelOverdue) return Abandon(t);
+        if (now - t.lastSignOfLife.load() > HttpTimeoutMs + StallMarginMs)
+            return Abandon(t, DownloadFailure::TimedOut);
+        if (cancelSeen && now - cancelSeenAt > CancelGraceMs)
+            return Abandon(t, DownloadFailure::Cancelled);
     }
+}
+
+std::shared_ptr<Transfer> StartTry(const UrlParts& url, const wchar_t* localPath,
+                                   const ResumePoint& resume, Sha256* hash, bool cancel,
+                                   HANDLE& thread)
+{
+    auto transfer = std::make_shared<Transfer>();
+    Transfer& t = *transfer;
+    t.url = url;
+    t.localPath = localPath;
+    t.resume = resume;
+    t.hash = hash;
+    t.received = resume.from;
+    t.total = resume.total;
+    t.cancel = cancel;
+    SignOfLife(t);
+    auto* threadsShare = new std::shared_ptr<Transfer>(transfer);
+    thread = CreateThread(nullptr, 0, TransferThread, threadsShare, 0, nullptr);
+    if (!thread) {
+        delete threadsShare;
+        t.failure = DownloadFailure::Other;
+        t.end = TryEnd::Fail;
+    }
+    return transfer;
+}
+
+// The wait before the next try; the question holds it like a transfer, and a cancel
+// ends it. False when cancelled.
+bool WaitBeforeRetry(DWORD delayMs, const Counter& cancelRequested)
+{
+    DWORD waited = 0;
+    while (waited < delayMs) {
+        if (cancelRequested.load()) return false;
+        Sleep(PollMs);
+        if (!WorkersArePaused()) waited += PollMs;
+    }
+    return !cancelRequested.load();
+}
+
+// Where the next try starts: after the bytes on disk when the server can be asked for
+// the rest of the same answer (its length and a validator are known), else at zero.
+ResumePoint NextStart(const Transfer& t, const ResumePoint& previous)
+{
+    if (t.rangeRefused) return ResumePoint();
+    ResumePoint next = t.answered ? t.answer : previous;
+    next.from = t.received.load();
+    if (next.from == 0 || next.total == 0 || next.validator.empty()) return ResumePoint();
+    return next;
+}
+
+std::wstring TryText(int tryNumber)
+{
+    return L"try " + std::to_wstring(tryNumber) + L" of " + std::to_wstring(DownloadTries);
+}
+
+std::wstring RetryNote(const std::wstring& path, const Transfer& t, int tryNumber,
+                       const ResumePoint& next)
+{
+    return L"Retrying: " + path + L" - " + DescribeFailure(t.failure) + L" at byte "
+         + std::to_wstring(t.received.load()) + L" (" + TryText(tryNumber) + L"); the next "
+         + (next.from > 0 ? L"asks for the rest from byte " + std::to_wstring(next.from)
+                          : std::wstring(L"starts over"));
 }
 
 }  // namespace
 
-bool HttpDownloadToFile(const wchar_t* url, const wchar_t* localPath, Counter& bytesReceived,
-                        Counter& bytesTotal, const Counter& cancelRequested)
+const wchar_t* DescribeFailure(DownloadFailure failure)
 {
-    bytesTotal = 0;
-    auto transfer = std::make_shared<Transfer>();
-    Transfer& t = *transfer;
-    if (!SplitUrl(url, t.url)) return false;
-    t.localPath = localPath;
-    t.cancel = cancelRequested.load() != 0;
-    SignOfLife(t);
+    switch (failure) {
+    case DownloadFailure::None: return L"no failure";
+    case DownloadFailure::HttpStatus: return L"the server answered with an error";
+    case DownloadFailure::NameNotResolved: return L"the host name does not resolve";
+    case DownloadFailure::CouldNotConnect: return L"no connection to the server";
+    case DownloadFailure::TimedOut: return L"no answer within the time-out";
+    case DownloadFailure::ConnectionCut: return L"the connection was cut";
+    case DownloadFailure::CutShort: return L"the body ended before its announced length";
+    case DownloadFailure::Untrusted: return L"the server's certificate is not trusted";
+    case DownloadFailure::Downgraded: return L"redirected from https to plain http";
+    case DownloadFailure::HashMismatch: return L"the SHA-256 does not match";
+    case DownloadFailure::LocalFile: return L"the file could not be written";
+    case DownloadFailure::Cancelled: return L"cancelled";
+    case DownloadFailure::Other: break;
+    }
+    return L"the request failed";
+}
 
-    auto* threadsShare = new std::shared_ptr<Transfer>(transfer);
-    HANDLE thread = CreateThread(nullptr, 0, TransferThread, threadsShare, 0, nullptr);
-    if (!thread) {
-        delete threadsShare;
+bool HttpDownloadToFile(const wchar_t* url, const wchar_t* localPath, ByteCounter& bytesReceived,
+                        ByteCounter& bytesTotal, const Counter& cancelRequested,
+                        const char* sha256Hex, DownloadReport* report)
+{
+    DownloadReport unused;
+    DownloadReport& r = report ? *report : unused;
+    r = DownloadReport();
+    bytesTotal = 0;
+    UrlParts parts;
+    if (!SplitUrl(url, parts)) {
+        r.failure = DownloadFailure::Other;
         return false;
     }
-    bool done = WaitForTransfer(thread, t, bytesReceived, bytesTotal, cancelRequested);
-    CloseHandle(thread);
-    return done;
+    const std::wstring path = localPath;
+    bool pinned = sha256Hex && *sha256Hex;
+    Sha256 hash;
+    ResumePoint resume;
+    bool fileMade = false;
+    for (int tryNumber = 1;; ++tryNumber) {
+        HANDLE thread = nullptr;
+        std::shared_ptr<Transfer> transfer = StartTry(parts, localPath, resume,
+                                                      pinned ? &hash : nullptr,
+                                                      cancelRequested.load() != 0, thread);
+        Transfer& t = *transfer;
+        TryEnd end = thread ? WaitForTransfer(thread, t, bytesReceived, bytesTotal,
+                                              cancelRequested)
+                            : t.end;
+        if (thread) CloseHandle(thread);
+        {
+            Locked hold(t);
+            fileMade = fileMade || t.fileMade;
+        }
+        r.httpStatus = t.status;
+        if (t.restarted)
+            r.notes.push_back(L"Restarting: " + path + L" - the server sent the whole file again ("
+                              + TryText(tryNumber) + L")");
+        if (end == TryEnd::Done) {
+            if (!pinned) return true;
+            std::string actual = hash.FinishHex();
+            if (_stricmp(actual.c_str(), sha256Hex) == 0) return true;
+            r.failure = DownloadFailure::HashMismatch;
+            r.notes.push_back(L"Failed: " + path + L" - SHA-256 mismatch: expected "
+                              + std::wstring(sha256Hex, sha256Hex + std::strlen(sha256Hex))
+                              + L", got " + std::wstring(actual.begin(), actual.end()));
+            break;
+        }
+        r.failure = cancelRequested.load() ? DownloadFailure::Cancelled : t.failure;
+        if (end == TryEnd::Fail || r.failure == DownloadFailure::Cancelled) {
+            if (r.failure == DownloadFailure::Downgraded)
+                r.notes.push_back(L"Failed: " + path + L" - " + DescribeFailure(r.failure));
+            break;
+        }
+        if (tryNumber == DownloadTries) {
+            r.notes.push_back(L"Failed: " + path + L" - " + DescribeFailure(r.failure)
+                              + L", after " + std::to_wstring(DownloadTries) + L" tries");
+            break;
+        }
+        resume = NextStart(t, resume);
+        r.notes.push_back(RetryNote(path, t, tryNumber, resume));
+        if (!WaitBeforeRetry(RetryDelayUnitMs << (tryNumber - 1), cancelRequested)) {
+            r.failure = DownloadFailure::Cancelled;
+            break;
+        }
+    }
+    if (fileMade) DeleteFileW(localPath);
+    return false;
 }

@@ -42,9 +42,17 @@ void SetMarquee(HWND page, bool on)
     marqueeOn = on;
 }
 
-void ByteSizeText(uint32_t bytes, wchar_t (&text)[100])
+void ByteSizeText(uint64_t bytes, wchar_t (&text)[100])
 {
     StrFormatByteSizeW((LONGLONG)bytes, text, 100);
+}
+
+// The bar takes an int: sizes of 2 GiB and more are shown in larger units.
+int BarShift(uint64_t total)
+{
+    int shift = 0;
+    while ((total >> shift) > 0x7FFFFFFF) ++shift;
+    return shift;
 }
 
 void OnDownloadInit(HWND page)
@@ -82,14 +90,17 @@ void OnWorkerEnded(HWND page)
 
 void ShowFileProgress(HWND page)
 {
-    uint32_t received = DownloadProgress.bytesReceived;
-    uint32_t total = DownloadProgress.bytesTotal;
+    uint64_t received = DownloadProgress.bytesReceived;
+    uint64_t total = DownloadProgress.bytesTotal;
     if (received == 0) return;
     wchar_t text[256], receivedText[100], totalText[100];
     ByteSizeText(received, receivedText);
     if (total != 0) {
-        SendDlgItemMessageW(page, IDC_DOWNLOAD_FILE_BAR, PBM_SETRANGE32, 0, (LPARAM)total);
-        SendDlgItemMessageW(page, IDC_DOWNLOAD_FILE_BAR, PBM_SETPOS, received, 0);
+        int shift = BarShift(total);
+        SendDlgItemMessageW(page, IDC_DOWNLOAD_FILE_BAR, PBM_SETRANGE32, 0,
+                            (LPARAM)(total >> shift));
+        SendDlgItemMessageW(page, IDC_DOWNLOAD_FILE_BAR, PBM_SETPOS,
+                            (WPARAM)((received < total ? received : total) >> shift), 0);
         ByteSizeText(total, totalText);
         wsprintfW(text, L"%s / %s", receivedText, totalText);
     } else {

@@ -16,7 +16,7 @@ static double Milliseconds(const LARGE_INTEGER& start, const LARGE_INTEGER& end)
 }
 
 // The loop's other work per chunk: the write, the counter and the pause check.
-static double WriteOnlyMs(const wchar_t* path, uint32_t bytes)
+static double WriteOnlyMs(const wchar_t* path, uint64_t bytes)
 {
     HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -24,7 +24,7 @@ static double WriteOnlyMs(const wchar_t* path, uint32_t bytes)
     Counter counter{0};
     LARGE_INTEGER start, end;
     QueryPerformanceCounter(&start);
-    for (uint32_t done = 0; done < bytes; done += 4096) {
+    for (uint64_t done = 0; done < bytes; done += 4096) {
         DWORD written = 0;
         WriteFile(file, chunk.data(), 4096, &written, nullptr);
         counter.fetch_add(written, std::memory_order_relaxed);
@@ -40,7 +40,8 @@ int wmain(int argc, wchar_t** argv)
         std::fprintf(stderr, "usage: download_bench URL OUTFILE\n");
         return 2;
     }
-    Counter received{0}, total{0}, cancel{0};
+    ByteCounter received{0}, total{0};
+    Counter cancel{0};
     LARGE_INTEGER start, end;
     QueryPerformanceCounter(&start);
     bool ok = HttpDownloadToFile(argv[1], argv[2], received, total, cancel);
@@ -49,7 +50,7 @@ int wmain(int argc, wchar_t** argv)
     double chunks = received.load() / 4096.0;
     double writeMs = WriteOnlyMs(argv[2], received.load());
     DeleteFileW(argv[2]);
-    std::printf("bytes=%u ms=%.1f ok=%d chunk_us=%.2f write_us=%.2f\n", received.load(), ms,
+    std::printf("bytes=%llu ms=%.1f ok=%d chunk_us=%.2f write_us=%.2f\n", (unsigned long long)received.load(), ms,
                 ok ? 1 : 0, chunks > 0 ? 1000.0 * ms / chunks : 0.0,
                 chunks > 0 ? 1000.0 * writeMs / chunks : 0.0);
     return ok ? 0 : 1;

@@ -329,10 +329,11 @@ class DownloadTests(harness.InstallerTestCase):
         self.assertFailedPageThenExit()
 
     def ask_while_the_worker_ends(self):
-        """Row 0 arrives at once; row 1's server takes the request and answers nothing,
-        so the test build's 4 s time-out fails it while the cancel question is open. The
-        worker then ends behind the question, and the wizard must stay where it is."""
-        self.server.set_mode(1, "noresponse 30")
+        """Row 0 arrives at once; row 1's server takes the request and answers 404 only
+        after 2.5 s (within the test build's 4 s time-out), a failure that is not tried
+        again, while the cancel question is open. The worker then ends behind the
+        question, and the wizard must stay where it is."""
+        self.server.set_mode(1, "404-after 2.5")
         self.open_download_page([0, 1])
         s = self.session
         self.wait_for("row 0 arrived",
@@ -382,15 +383,21 @@ class DownloadTests(harness.InstallerTestCase):
         self.open_download_page([0, 1])
         started = time.monotonic()
         s = self.session
-        s.do("wait-page", FAILED, 20000)
-        # The test build's time-out is 4 s; 2 s more without any sign of life.
-        self.assertLess(time.monotonic() - started, 4 + 2 + 3)
+        s.do("wait-page", FAILED, 60000)
+        # The test build's time-out is 4 s, plus 2 s without any sign of life, for each
+        # of four tries, which wait 0.25, 0.5 and 1 s between them.
+        self.assertLess(time.monotonic() - started, 4 * (4 + 2 + 1) + 1.75 + 3)
         self.assertIn(INSTALL, s.created_pages())
         log = self.log_lines()
-        self.assertEqual([f"Downloading: {self.temp_download(0)} - Failed",
-                          f"Downloading: {self.temp_download(1)} - Done!"], log[:2])
+        row_0 = self.temp_download(0)
+        self.assertEqual([f"Downloading: {row_0} - Failed"]
+                         + [f"Retrying: {row_0} - no answer within the time-out at byte 0 "
+                            f"(try {n} of 4); the next starts over" for n in (1, 2, 3)]
+                         + [f"Failed: {row_0} - no answer within the time-out, after 4 tries",
+                            f"Downloading: {self.temp_download(1)} - Done!"], log[:6])
         self.assertEqual(f"Delete: {self.temp_download(1)}", log[-1])
         self.assertEqual([], self.server.requests_for(0), "a request got through")
+        self.assertGreaterEqual(self.server.server.withheld_handshakes, 4)
         self.assertDownloadsDeleted()
 
     def test_cancel_while_the_tls_handshake_is_withheld_fails_within_5_s(self):
@@ -405,6 +412,60 @@ class DownloadTests(harness.InstallerTestCase):
         self.assertLess(time.monotonic() - answered, 5.0)
         self.assertNotIn(INSTALL, s.created_pages())
         self.assertEqual([f"Downloading: {self.temp_download(0)} - Failed"], self.log_lines())
+        self.assertDownloadsDeleted()
+        self.assertFailedPageThenExit()
+
+    # ---- bad networks: tries again, resumed where the server allows it ---------------
+
+    def test_cut_downloads_resume_and_arrive_whole(self):
+        # The package, 64 MiB, cut three times; the archive cut twice by a server that
+        # ignores ranges, so it starts over.
+        package = bytes(range(256)) * (256 << 10)
+        self.server.replace(0, package)
+        self.server.set_mode(0, "cut-at %d,%d,%d" % (16 << 20, 32 << 20, 48 << 20))
+        archive = self.server.sample(1)
+        self.server.set_mode(1, "cut-at %d,%d norange" % (len(archive) // 3, len(archive) // 2))
+        self.open_download_page([0, 1])
+        s = self.session
+        s.do("wait-page", FINISHED, DOWNLOADS_END_MS)
+
+        served = [r.sent for r in self.server.requests_for(0)]
+        self.assertEqual(4, len(served))
+        self.assertLessEqual(sum(served), 1.1 * len(package), "the resumed parts were sent again")
+        installed = self.desktop.game_folder() / "mods" / "1.8.0.1" / MOD_FILE_NAMES[0]
+        self.assertEqual(package, installed.read_bytes())
+        self.assertEqual(3, len(self.server.requests_for(1)))
+        log = self.log_lines()
+        row_0, row_1 = self.temp_download(0), self.temp_download(1)
+        self.assertEqual([f"Downloading: {row_0} - Done!"]
+                         + [f"Retrying: {row_0} - the body ended before its announced length at "
+                            f"byte {at} (try {n} of 4); the next asks for the rest from byte {at}"
+                            for n, at in ((1, 16 << 20), (2, 32 << 20), (3, 48 << 20))]
+                         + [f"Downloading: {row_1} - Done!"], log[:5])
+        self.assertEqual(2, sum(line.startswith(f"Restarting: {row_1} - the server sent the "
+                                                "whole file again") for line in log))
+
+    def test_failures_are_tried_again_only_when_a_try_may_help(self):
+        self.server.set_mode(0, "to-http")           # https redirected to plain http
+        self.server.set_mode(1, "cut")               # always cut
+        self.server.set_mode(2, "liar 5368709120")   # 5 GiB announced, 1 file sent
+        self.open_download_page([0, 1, 2])
+        started = time.monotonic()
+        s = self.session
+        s.do("wait-page", FAILED, 60000)
+        self.assertLess(time.monotonic() - started, 60)
+        self.assertNotIn(FINISHED, s.created_pages())
+        self.assertEqual([1, 4, 4], [len(self.server.requests_for(row)) for row in range(3)])
+        log = self.log_lines()
+        row_0, row_1, row_2 = (self.temp_download(row) for row in range(3))
+        self.assertEqual([f"Downloading: {row_0} - Failed",
+                          f"Failed: {row_0} - redirected from https to plain http",
+                          f"Downloading: {row_1} - Failed"], log[:3])
+        self.assertIn(f"Failed: {row_1} - the body ended before its announced length, "
+                      "after 4 tries", log)
+        self.assertIn(f"Downloading: {row_2} - Failed", log)
+        self.assertEqual(f"Failed: {row_2} - the body ended before its announced length, "
+                         "after 4 tries", log[-1])
         self.assertDownloadsDeleted()
         self.assertFailedPageThenExit()
 

@@ -33,6 +33,7 @@ protected:
         }
         DownloadedFiles.clear();
         DownloadProgress.cancelRequested = 0;
+        RetryDelayUnitMs = 20;
         log = scratch.Sub(L"installer.log");
         OpenInstallLog(log.c_str());
     }
@@ -99,8 +100,36 @@ TEST_F(DownloadWorkerRun, EveryRowFailingLeavesAnEmptyList)
     EXPECT_EQ(1u, RunWorker());
     EXPECT_EQ(3u, DownloadProgress.filesDone.load());
     EXPECT_TRUE(DownloadedFiles.empty());
-    EXPECT_EQ(Line(0, "Failed") + Line(1, "Failed") + Line(2, "Failed"), ReadWholeFile(log));
+    // The cut row is tried four times; its retries follow its one line.
+    std::string text = ReadWholeFile(log);
+    EXPECT_EQ(0u, text.find(Line(0, "Failed") + Line(1, "Failed") + "Retrying: "));
+    EXPECT_NE(std::string::npos,
+              text.find("Failed: " + Utf8(TempPathOf(1))
+                        + " - the body ended before its announced length, after 4 tries\r\n"
+                        + Line(2, "Failed")));
     for (int row = 0; row < ModCount; ++row) EXPECT_FALSE(FileExists(TempPathOf(row)));
+}
+
+TEST_F(DownloadWorkerRun, APinnedRowThatDoesNotMatchFailsAloneAndSaysWhy)
+{
+    const char* pins[ModCount];
+    for (int row = 0; row < ModCount; ++row) {
+        pins[row] = ModCatalog[row].sha256;
+        ModCatalog[row].selected = true;
+    }
+    ServeFile(ServedKeys[0], "abc");
+    ModCatalog[0].sha256 = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+    ModCatalog[1].sha256 = "1111111111111111111111111111111111111111111111111111111111111111";
+    RunWorker();
+    for (int row = 0; row < ModCount; ++row) ModCatalog[row].sha256 = pins[row];
+    ASSERT_EQ(2u, DownloadedFiles.size());
+    EXPECT_EQ(TempPathOf(0), DownloadedFiles[0].path);
+    EXPECT_EQ(TempPathOf(2), DownloadedFiles[1].path);
+    EXPECT_FALSE(FileExists(TempPathOf(1)));
+    std::string text = ReadWholeFile(log);
+    EXPECT_EQ(Line(0, "Done!") + Line(1, "Failed") + "Failed: " + Utf8(TempPathOf(1))
+                  + " - SHA-256 mismatch: expected 1111111111111111111111111111111111111111111111111111111111111111, got ",
+              text.substr(0, text.find(", got ") + 6));
 }
 
 TEST_F(DownloadWorkerRun, AfterACancelTheRowsAheadAreTriedButNotKept)

@@ -12,15 +12,22 @@ namespace {
 
 struct Fetch {
     bool result;
-    uint32_t received;
-    uint32_t total;
+    uint64_t received;
+    uint64_t total;
+    DownloadReport report;
 };
 
-Fetch Download(const std::wstring& url, const std::wstring& path, uint32_t cancel = 0)
+Fetch Download(const std::wstring& url, const std::wstring& path, uint32_t cancel = 0,
+               const char* sha256 = nullptr)
 {
-    Counter received{0xDEAD}, total{0xBEEF}, cancelRequested{cancel};
-    bool result = HttpDownloadToFile(url.c_str(), path.c_str(), received, total, cancelRequested);
-    return {result, received.load(), total.load()};
+    ByteCounter received{0xDEAD}, total{0xBEEF};
+    Counter cancelRequested{cancel};
+    Fetch fetch;
+    fetch.result = HttpDownloadToFile(url.c_str(), path.c_str(), received, total,
+                                      cancelRequested, sha256, &fetch.report);
+    fetch.received = received.load();
+    fetch.total = total.load();
+    return fetch;
 }
 
 class HttpDownload : public ::testing::Test {
@@ -29,6 +36,7 @@ protected:
     {
         ServeFile(L"body.bin", body);
         HttpTimeoutMs = 30000;
+        RetryDelayUnitMs = 20;  // the tests that time the waits set the real second
     }
     std::string body = PatternBytes(100000, 1);
     ScratchFolder scratch;
@@ -113,14 +121,15 @@ TEST_F(HttpDownload, CancelFlagStopsAfterOneChunkAndRemovesTheFile)
     Fetch fetch = Download(HttpUrl(L"/files/body.bin"), path, 1);
     EXPECT_FALSE(fetch.result);
     EXPECT_GT(fetch.received, 0u);
-    EXPECT_LE(fetch.received, 4096u) << "one chunk is read and written before the flag is seen";
+    EXPECT_LE(fetch.received, 65536u) << "one chunk is read and written before the flag is seen";
     EXPECT_FALSE(FileExists(path));
 }
 
 TEST_F(HttpDownload, CancelDuringASlowBodyStopsSoon)
 {
     std::wstring path = scratch.Sub(L"slow.bin");
-    Counter received{0}, total{0}, cancel{0};
+    ByteCounter received{0}, total{0};
+    Counter cancel{0};
     std::thread canceller([&] {
         while (received.load() < 8192) Sleep(5);
         cancel = 1;
@@ -178,7 +187,7 @@ TEST_F(HttpDownload, StalledServerEndsAtTheReceiveTimeout)
 
 // A server that takes the connection and withholds the TLS handshake: WinINet's own
 // time-outs do not cover that stage, so only the wait for sign of life ends it.
-TEST_F(HttpDownload, WithheldHandshakeFailsByItselfAndTheTransferNeverWritesAfterwards)
+TEST_F(HttpDownload, WithheldHandshakeFailsEachTryByItselfAndNoTryWritesAfterwards)
 {
     HttpTimeoutMs = 1500;
     ServeFile(L"tls-handshake.mode", "stall 5");
@@ -186,13 +195,16 @@ TEST_F(HttpDownload, WithheldHandshakeFailsByItselfAndTheTransferNeverWritesAfte
     DWORD start = GetTickCount();
     Fetch fetch = Download(HttpsUrl(L"/files/body.bin"), path);
     DWORD elapsed = GetTickCount() - start;
-    RemoveServedFile(L"tls-handshake.mode");
     EXPECT_FALSE(fetch.result);
-    EXPECT_GE(elapsed, HttpTimeoutMs);
-    EXPECT_LT(elapsed, HttpTimeoutMs + StallMarginMs + 1000);
-    // The handshake comes at 5 s and the body after it, to a transfer given up.
-    Sleep(5000 + 2000 - elapsed);
-    EXPECT_FALSE(FileExists(path)) << "the abandoned transfer wrote its file";
+    EXPECT_EQ(DownloadFailure::TimedOut, fetch.report.failure);
+    EXPECT_EQ((size_t)DownloadTries, fetch.report.notes.size()) << "three retries, then failed";
+    EXPECT_GE(elapsed, DownloadTries * HttpTimeoutMs);
+    EXPECT_LT(elapsed, DownloadTries * (HttpTimeoutMs + StallMarginMs + 500) + 7 * RetryDelayUnitMs);
+    // Each handshake comes 5 s after its try began, and the body after it, to tries
+    // given up 3.5 s in.
+    Sleep(5000 - (HttpTimeoutMs + StallMarginMs) + 2000);
+    RemoveServedFile(L"tls-handshake.mode");
+    EXPECT_FALSE(FileExists(path)) << "an abandoned try wrote its file";
 }
 
 TEST_F(HttpDownload, CancelEndsAWaitWhateverTheTransferIsBlockedIn)
@@ -208,7 +220,8 @@ TEST_F(HttpDownload, CancelEndsAWaitWhateverTheTransferIsBlockedIn)
           Blocked{"body", HttpUrl(L"/stall/body.bin?secs=20")}}) {
         if (std::string(blocked.stage) == "headers") RemoveServedFile(L"tls-handshake.mode");
         std::wstring path = scratch.Sub(L"blocked.bin");
-        Counter received{0}, total{0}, cancel{0};
+        ByteCounter received{0}, total{0};
+        Counter cancel{0};
         std::thread canceller([&] {
             Sleep(500);
             cancel = 1;
@@ -222,4 +235,124 @@ TEST_F(HttpDownload, CancelEndsAWaitWhateverTheTransferIsBlockedIn)
         EXPECT_LT(elapsed, 500 + CancelGraceMs + 500) << blocked.stage;
         EXPECT_FALSE(FileExists(path)) << blocked.stage;
     }
+}
+
+// ---- tries again, continuing where the bytes on disk end ------------------------------
+
+TEST_F(HttpDownload, CutsAreResumedFromTheBytesOnDisk)
+{
+    std::string big = PatternBytes(4 << 20, 5);
+    ServeFile(L"big.bin", big);
+    std::wstring path = scratch.Sub(L"big.bin");
+    Fetch fetch = Download(HttpUrl(L"/cut-at/big.bin?at=1048576,2097152,3145728"), path);
+    EXPECT_TRUE(fetch.result) << (fetch.report.notes.empty() ? "" : Utf8(fetch.report.notes.back()));
+    EXPECT_EQ(big.size(), fetch.received);
+    EXPECT_EQ(big.size(), fetch.total);
+    EXPECT_TRUE(ReadWholeFile(path) == big);
+    ASSERT_EQ(3u, fetch.report.notes.size());
+    for (int i = 0; i < 3; ++i) {
+        std::wstring at = std::to_wstring((i + 1) * 1048576);
+        EXPECT_EQ(L"Retrying: " + path + L" - the body ended before its announced length at byte "
+                      + at + L" (try " + std::to_wstring(i + 1)
+                      + L" of 4); the next asks for the rest from byte " + at,
+                  fetch.report.notes[i]);
+    }
+}
+
+TEST_F(HttpDownload, AServerIgnoringRangesIsFetchedFromTheStartAgain)
+{
+    std::string big = PatternBytes(2 << 20, 6);
+    ServeFile(L"big.bin", big);
+    std::wstring path = scratch.Sub(L"big.bin");
+    Fetch fetch = Download(HttpsUrl(L"/cut-at/big.bin?at=1048576,1500000&norange=1"), path);
+    EXPECT_TRUE(fetch.result);
+    EXPECT_TRUE(ReadWholeFile(path) == big);
+    ASSERT_EQ(4u, fetch.report.notes.size());
+    EXPECT_EQ(0u, fetch.report.notes[1].find(L"Restarting: " + path
+                                             + L" - the server sent the whole file again (try 2"));
+}
+
+TEST_F(HttpDownload, AServerThatAlwaysCutsIsGivenUpAfterTheLastTry)
+{
+    RetryDelayUnitMs = 1000;
+    std::wstring path = scratch.Sub(L"cut.bin");
+    DWORD start = GetTickCount();
+    Fetch fetch = Download(HttpUrl(L"/cut/body.bin"), path);
+    DWORD elapsed = GetTickCount() - start;
+    EXPECT_FALSE(fetch.result);
+    EXPECT_EQ(DownloadFailure::CutShort, fetch.report.failure);
+    EXPECT_GE(elapsed, 7000u) << "waits of 1, 2 and 4 s between the tries";
+    EXPECT_LT(elapsed, 60000u);
+    ASSERT_EQ(4u, fetch.report.notes.size());
+    EXPECT_EQ(L"Failed: " + path + L" - the body ended before its announced length, after 4 tries",
+              fetch.report.notes[3]);
+    EXPECT_FALSE(FileExists(path));
+}
+
+TEST_F(HttpDownload, AnswersRefusalsAndDowngradesAreNotTriedAgain)
+{
+    std::wstring path = scratch.Sub(L"refused.bin");
+    Fetch fetch = Download(HttpUrl(L"/files/missing.bin"), path);
+    EXPECT_EQ(DownloadFailure::HttpStatus, fetch.report.failure);
+    EXPECT_EQ(404u, fetch.report.httpStatus);
+    EXPECT_TRUE(fetch.report.notes.empty());
+
+    fetch = Download(UntrustedUrl(L"/files/body.bin"), path);
+    EXPECT_EQ(DownloadFailure::Untrusted, fetch.report.failure);
+    EXPECT_TRUE(fetch.report.notes.empty());
+
+    // An https row redirected to plain http fails, and says so; http to http is fine.
+    fetch = Download(HttpsUrl(L"/to-http/body.bin"), path);
+    EXPECT_FALSE(fetch.result);
+    EXPECT_EQ(DownloadFailure::Downgraded, fetch.report.failure);
+    ASSERT_EQ(1u, fetch.report.notes.size());
+    EXPECT_EQ(L"Failed: " + path + L" - redirected from https to plain http",
+              fetch.report.notes[0]);
+    EXPECT_FALSE(FileExists(path));
+    EXPECT_TRUE(Download(HttpUrl(L"/to-http/body.bin"), path).result);
+}
+
+TEST_F(HttpDownload, LengthsBeyond4GiBAreReadWholeAndACutOneNeverWrapsIntoSuccess)
+{
+    std::wstring path = scratch.Sub(L"liar.bin");
+    ServeFile(L"mib.bin", PatternBytes(1 << 20, 8));
+    Fetch fetch = Download(HttpUrl(L"/liar/mib.bin?length=5368709120"), path);
+    EXPECT_FALSE(fetch.result);
+    EXPECT_EQ(5368709120ull, fetch.total);
+    EXPECT_EQ(DownloadFailure::CutShort, fetch.report.failure);
+    EXPECT_FALSE(FileExists(path));
+}
+
+// "abc" has a well-known SHA-256.
+TEST_F(HttpDownload, PinnedBytesMustHashToThePin)
+{
+    const char abc[] = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+    ServeFile(L"abc.txt", "abc");
+    std::wstring path = scratch.Sub(L"abc.txt");
+    EXPECT_TRUE(Download(HttpsUrl(L"/files/abc.txt"), path, 0, abc).result);
+    EXPECT_TRUE(Download(HttpUrl(L"/files/abc.txt"), path, 0,
+                         "BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD")
+                    .result);
+
+    const char wrong[] = "0000000000000000000000000000000000000000000000000000000000000000";
+    Fetch fetch = Download(HttpUrl(L"/files/abc.txt"), path, 0, wrong);
+    EXPECT_FALSE(fetch.result);
+    EXPECT_EQ(DownloadFailure::HashMismatch, fetch.report.failure);
+    ASSERT_EQ(1u, fetch.report.notes.size());
+    EXPECT_EQ(L"Failed: " + path + L" - SHA-256 mismatch: expected " + std::wstring(wrong, wrong + 64)
+                  + L", got " + std::wstring(abc, abc + 64),
+              fetch.report.notes[0]);
+    EXPECT_FALSE(FileExists(path)) << "a file that is not the pack's is never kept";
+}
+
+// The hash follows the bytes across tries: a resumed download still matches its pin.
+TEST_F(HttpDownload, APinHoldsAcrossResumes)
+{
+    ServeFile(L"abc.txt", "abc");
+    const char abc[] = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+    std::wstring path = scratch.Sub(L"abc.txt");
+    Fetch fetch = Download(HttpUrl(L"/cut-at/abc.txt?at=1,2"), path, 0, abc);
+    EXPECT_TRUE(fetch.result);
+    EXPECT_EQ(2u, fetch.report.notes.size());
+    EXPECT_EQ("abc", ReadWholeFile(path));
 }

@@ -35,6 +35,13 @@ Routes (NAME is a file under --root; a query string is ignored unless stated):
   /redirect/REST        302, Location: /REST (query kept)
   /redirect-abs/REST    302, Location: SCHEME://HOST/REST (HOST from the request)
   /cut/NAME             full Content-Length, half the body, then the connection closes
+  /cut-at/NAME?at=A,B,C the Nth request for this path is cut when the file's byte A, B,
+                        C... is reached (as a byte offset of the whole file); later ones
+                        are answered whole
+  /norange/NAME         as /files/NAME, ignoring any Range header (so does any route
+                        given ?norange=1)
+  /liar/NAME?length=N   announces Content-Length N, sends the file, then closes
+  /to-http/NAME         302 to http://HOST:HTTP_PORT/files/NAME (from https: a downgrade)
   /cut-chunked/NAME     half the body in chunks, no last chunk, then closes
   /slow/NAME?bps=N      the file at N bytes/s (default 65536), with Content-Length
   /slow-chunked/NAME?bps=N   the same, chunked
@@ -42,9 +49,13 @@ Routes (NAME is a file under --root; a query string is ignored unless stated):
                         at most 120), then closes
   /stall/NAME?secs=N    the file's headers and half its body, then as /stall
   /noresponse?secs=N    reads the request and answers nothing, then closes
+  /404-after?secs=N     reads the request, waits N s, then answers 404
   /mod/NAME             as chosen by the file NAME.mode next to NAME (see mode()): e.g.
                         "cut" answers as /cut/NAME, "slow 20000" as /slow/NAME?bps=20000,
-                        "404" with that status; no .mode file: as /files/NAME
+                        "cut-at 100,200" as /cut-at/NAME?at=100,200, "404" with that
+                        status; no .mode file: as /files/NAME
+File routes send ETag and Last-Modified and answer "Range: bytes=N-" with 206 and a
+Content-Range (when an If-Range names the file's ETag or Last-Modified, or is absent).
   anything else         404 with a short text body
 HEAD works on every route and sends no body. --rate limits all listeners together.
 A file "tls-handshake.mode" in the root holding "stall N" makes the TLS listeners accept
@@ -53,7 +64,9 @@ the connection goes on as usual. Connections already open are closed at their ne
 request, unanswered.
 """
 import argparse
+import email.utils
 import os
+import re
 import signal
 import socket
 import socketserver
@@ -216,7 +229,7 @@ class Handler(BaseHTTPRequestHandler):
         stopping = self.owner.stopping
         if not limits and not chunked and not self.server.ctx:
             # os.sendfile: the kernel copies, so this is never the bottleneck
-            self.record.sent = self.connection.sendfile(f, 0, count)
+            self.record.sent = self.connection.sendfile(f, f.tell(), count)
             return True
         size = min(CHUNK, max(1024, bps // 10)) if bps else CHUNK
         left = count
@@ -237,15 +250,22 @@ class Handler(BaseHTTPRequestHandler):
         query = {k: v[-1] for k, v in parse_qs(url.query).items()}
         head, _, rest = url.path.lstrip("/").partition("/")
         if head == "mod":  # the product's URL stays put; the test picks the behaviour
-            head, arg = self.owner.mode(unquote(rest))
+            head, arg, norange = self.owner.mode(unquote(rest))
+            if norange:
+                query["norange"] = "1"
             if head.isdigit():
                 return self.reply(int(head), b"Test status\n")
             if head == "redirect":
                 rest = "files/" + rest
             elif arg:
-                query["bps" if head.startswith("slow") else "secs"] = arg
+                key = {"cut-at": "at", "liar": "length"}.get(head)
+                query[key or ("bps" if head.startswith("slow") else "secs")] = arg
         secs = min(float(query.get("secs", MAX_STALL)), MAX_STALL)
 
+        if head == "to-http":
+            host = (self.headers.get("Host") or "localhost").split(":")[0]
+            target = "http://%s:%d/files/%s" % (host, self.owner.ports["http"], rest)
+            return self.reply(302, b"Moved\n", Location=target)
         if head in ("redirect", "redirect-abs"):
             target = "/" + rest + ("?" + url.query if url.query else "")
             if head == "redirect-abs":
@@ -259,38 +279,74 @@ class Handler(BaseHTTPRequestHandler):
             self.start(200, {"Content-Length": 1 << 20,
                              "Content-Type": "application/octet-stream"})
             return self.stall(secs)
+        if head == "404-after":
+            self.owner.stopping.wait(secs)
+            return self.reply(404, b"Not found, late\n")
         if head == "noresponse":
             self.record = self.owner._record(Request(self.command, self.path, 0,
                                                      self.server.scheme))
             return self.stall(secs)
 
-        routes = ("files", "chunked", "cut", "cut-chunked", "slow", "slow-chunked", "stall")
+        routes = ("files", "chunked", "cut", "cut-chunked", "slow", "slow-chunked", "stall",
+                  "cut-at", "norange", "liar")
         path = self.owner.file_path(unquote(rest)) if head in routes else None
         if not path:
             return self.reply(404, b"Not found\n")
         chunked = head.endswith("chunked")
+        hit = self.owner._hit(self.path)  # path and query: each test asks its own
         with open(path, "rb") as f:
-            size = os.fstat(f.fileno()).st_size
-            headers = {"Content-Type": "application/octet-stream"}
+            info = os.fstat(f.fileno())
+            size = info.st_size
+            headers = {"Content-Type": "application/octet-stream",
+                       "ETag": '"%x-%x"' % (size, info.st_mtime_ns),
+                       "Last-Modified": email.utils.formatdate(info.st_mtime, usegmt=True),
+                       "Accept-Ranges": "none" if head == "norange" or "norange" in query
+                       else "bytes"}
+            ignore_range = chunked or head == "norange" or "norange" in query
+            start = 0 if ignore_range else self.range_start(size, headers)
             if chunked:
                 headers["Transfer-Encoding"] = "chunked"
             else:
-                headers["Content-Length"] = size
-            self.start(200, headers)
+                headers["Content-Length"] = size - start
+            if head == "liar":
+                headers["Content-Length"] = int(query.get("length", size * 2))
+            status = 206 if start else 200
+            if start:
+                headers["Content-Range"] = "bytes %d-%d/%d" % (start, size - 1, size)
+            self.start(status, headers)
+            f.seek(start)
+            cut_at = None
             if head in ("cut", "cut-chunked", "stall"):
-                if self.stream(f, size // 2, chunked) and head == "stall":
+                cut_at = start + (size - start) // 2
+            elif head == "cut-at":
+                offsets = [int(v) for v in query.get("at", "").split(",") if v]
+                cut_at = offsets[hit] if hit < len(offsets) else None
+            elif head == "liar":
+                cut_at = size
+            if cut_at is not None:
+                if self.stream(f, max(0, cut_at - start), chunked) and head == "stall":
                     return self.stall(secs)
                 self.record.state = "cut"
                 self.close_connection = True
                 return
             bps = max(1, int(query.get("bps", 65536))) if head.startswith("slow") else None
-            if not self.stream(f, size, chunked, bps):
+            if not self.stream(f, size - start, chunked, bps):
                 self.record.state = "aborted"
                 self.close_connection = True
                 return
             if chunked and self.command != "HEAD":
                 self.wfile.write(b"0\r\n\r\n")
             self.record.state = "complete"
+
+    def range_start(self, size, headers):
+        """Where a "Range: bytes=N-" asks to start, when it may be honoured; else 0."""
+        found = re.fullmatch(r"bytes=(\d+)-", (self.headers.get("Range") or "").strip())
+        if_range = self.headers.get("If-Range")
+        if not found or (if_range and if_range not in (headers["ETag"],
+                                                       headers["Last-Modified"])):
+            return 0
+        start = int(found.group(1))
+        return start if 0 < start < size else 0
 
     def stall(self, secs):
         self.owner.stopping.wait(secs)
@@ -310,6 +366,7 @@ class TestServer:
         self.throttle = Throttle(rate) if rate else None
         self.timeout, self.max_time, self.log_path = timeout, max_time, log
         self.requests = []
+        self.hits = {}
         self.tls_failures = 0
         self.withheld_handshakes = 0
         self.stopping = threading.Event()
@@ -394,16 +451,19 @@ class TestServer:
     def clear_requests(self):
         with self._lock:
             self.requests.clear()
+            self.hits.clear()
 
     def mode(self, name):
         """How /mod/NAME answers, from the file NAME.mode beside it: a route and its
         argument ("files", "chunked", "cut", "cut-chunked", "slow 20000", "slow-chunked
-        20000", "stall 30", "noresponse 30", "empty", "redirect") or a status ("404")."""
+        20000", "stall 30", "noresponse 30", "empty", "redirect", "cut-at 100,200",
+        "norange", "liar 5368709120", "to-http", "404-after 3") or a status ("404"). A last word
+        "norange" makes any route ignore Range headers."""
         path, words = self.file_path(name + ".mode"), []
         if path:
             with open(path, encoding="utf-8-sig") as f:
                 words = f.read().split()
-        return (words or ["files"])[0], (words[1:] or [None])[0]
+        return (words or ["files"])[0], (words[1:] or [None])[0], "norange" in words[1:]
 
     def handshake_stall(self):
         """Seconds to sit on a TLS connection without a handshake; 0: answer at once."""
@@ -429,6 +489,13 @@ class TestServer:
                 self._log.write("%s %s %d %s\n" % (req.method, req.path, req.status, req.scheme))
                 self._log.flush()
         return req
+
+    def _hit(self, path):
+        """How many requests for PATH came before this one."""
+        with self._lock:
+            count = self.hits.get(path, 0)
+            self.hits[path] = count + 1
+        return count
 
     def _track(self, conn, add):
         with self._lock:
