@@ -95,7 +95,7 @@ def main():
 
     print()
     print("| link | scheme | HttpDownloadToFile (median MB/s) | curl (median MB/s) | ratio "
-          "| µs per 4 KiB chunk | of which write + counter |")
+          "| µs per 64 KiB | of which the write alone |")
     print("|---|---|---|---|---|---|---|")
     for label, scheme, product, curl, chunk, write in rows:
         print("| %s | %s | %.1f | %.1f | %.2f | %.1f | %.1f |" % (
