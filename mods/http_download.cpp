@@ -21,10 +21,23 @@ DWORD RetryDelayUnitMs = RETRY_DELAY_UNIT_MS;
 
 namespace {
 
-// 64 KiB reads: a 4 KiB read costs as much as a large one, so small reads held the
-// speed far below the line's. A read never waits for more than has arrived.
-constexpr DWORD ChunkBytes = 64 * 1024;
+// A read costs about as much whatever its size, so small reads held the speed far
+// below the line's; but a read returns only once it is full, so on a slow line a
+// large one would hold the progress (and the cancel) for seconds. The size follows
+// the rate: doubled while reads come back at once, halved when one takes long.
+constexpr DWORD MinReadBytes = 4 * 1024;
+constexpr DWORD FirstReadBytes = 16 * 1024;
+constexpr DWORD MaxReadBytes = 1024 * 1024;
+constexpr DWORD QuickReadMs = 25;
+constexpr DWORD SlowReadMs = 200;
 constexpr DWORD PollMs = 20;
+
+DWORD NextReadSize(DWORD size, DWORD tookMs)
+{
+    if (tookMs < QuickReadMs && size < MaxReadBytes) return size * 2;
+    if (tookMs > SlowReadMs && size > MinReadBytes) return size / 2;
+    return size;
+}
 
 struct UrlParts {
     INTERNET_SCHEME scheme;
@@ -181,7 +194,7 @@ struct Transfer {
     std::atomic<uint64_t> total{0};
     std::atomic<bool> cancel{false};
     std::atomic<DWORD> lastSignOfLife{0};
-    std::vector<char> buffer = std::vector<char>(ChunkBytes);
+    std::vector<char> buffer = std::vector<char>(MaxReadBytes);
 
     // Written by the transfer thread before it ends; read once it has.
     TryEnd end = TryEnd::Retry;
@@ -376,13 +389,13 @@ Written WriteChunk(Transfer& t, DWORD count)
 // with every byte read also written.
 TryEnd CopyBody(Transfer& t, HINTERNET request)
 {
+    DWORD size = FirstReadBytes;
     for (;;) {
-        DWORD available = 0, read = 0;
-        if (!InternetQueryDataAvailable(request, &available, 0, 0)
-            || (available > 0
-                && !InternetReadFile(request, t.buffer.data(),
-                                     available < ChunkBytes ? available : ChunkBytes, &read)))
+        DWORD read = 0;
+        DWORD start = GetTickCount();
+        if (!InternetReadFile(request, t.buffer.data(), size, &read))
             return Failed(t, DownloadFailure::ConnectionCut);
+        size = NextReadSize(size, GetTickCount() - start);
         SignOfLife(t);
         WaitWhileWorkersPaused();
         switch (WriteChunk(t, read)) {

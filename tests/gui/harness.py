@@ -155,7 +155,16 @@ class WineDesktop:
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def drive(self, *args):
-        """Runs one driver command; returns (exit code, stdout, stderr)."""
+        """Runs one driver command; returns (exit code, stdout, stderr). The driver
+        explains every failure of its own on stderr; an exit code 1 with no word at
+        all came from Wine starting it (seen about once in 500 calls), so that call
+        is made once more."""
+        code, out, err = self._drive_once(*args)
+        if code == 1 and not out and not err:
+            code, out, err = self._drive_once(*args)
+        return code, out, err
+
+    def _drive_once(self, *args):
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
             process = subprocess.run(["wine", str(DRIVER_EXE), *map(str, args)], env=self.env,
                                      stdin=subprocess.DEVNULL, stdout=out, stderr=err,
