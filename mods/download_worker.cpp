@@ -6,6 +6,7 @@
 
 DownloadCounters DownloadProgress;
 std::vector<DownloadedFile> DownloadedFiles;
+
 void DeleteDownloadedFiles()
 {
     for (DownloadedFile& file : DownloadedFiles) {

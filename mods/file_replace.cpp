@@ -59,6 +59,28 @@ std::wstring DecodeUtf8(const std::string& bytes)
     return text;
 }
 
+// Renaming through the open handle saves opening the file once more, which costs a
+// third of the time of a small file; MoveFileExW is the fallback where a file system
+// cannot rename that way.
+bool RenameOverDestination(FileReplace& replace)
+{
+    size_t nameBytes = replace.destination.size() * sizeof(wchar_t);
+    std::vector<char> buffer(sizeof(FILE_RENAME_INFO) + nameBytes);
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    rename->ReplaceIfExists = TRUE;
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = (DWORD)nameBytes;
+    std::copy(replace.destination.begin(), replace.destination.end(), rename->FileName);
+    bool renamed = SetFileInformationByHandle(replace.file, FileRenameInfo, rename,
+                                              (DWORD)buffer.size())
+                != FALSE;
+    CloseHandle(replace.file);
+    replace.file = INVALID_HANDLE_VALUE;
+    return renamed
+        || MoveFileExW(replace.temporary.c_str(), replace.destination.c_str(),
+                       MOVEFILE_REPLACE_EXISTING);
+}
+
 }  // namespace
 
 std::wstring TemporaryFileFor(const std::wstring& destination)
@@ -86,28 +108,6 @@ bool WriteReplace(FileReplace& replace, const void* bytes, DWORD count)
     bool whole = WriteFile(replace.file, bytes, count, &written, nullptr) && written == count;
     replace.written += written;
     return whole;
-}
-
-// Renaming through the open handle saves opening the file once more, which costs a
-// third of the time of a small file; MoveFileExW is the fallback where a file system
-// cannot rename that way.
-static bool RenameOverDestination(FileReplace& replace)
-{
-    size_t nameBytes = replace.destination.size() * sizeof(wchar_t);
-    std::vector<char> buffer(sizeof(FILE_RENAME_INFO) + nameBytes);
-    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-    rename->ReplaceIfExists = TRUE;
-    rename->RootDirectory = nullptr;
-    rename->FileNameLength = (DWORD)nameBytes;
-    std::copy(replace.destination.begin(), replace.destination.end(), rename->FileName);
-    bool renamed = SetFileInformationByHandle(replace.file, FileRenameInfo, rename,
-                                              (DWORD)buffer.size())
-                != FALSE;
-    CloseHandle(replace.file);
-    replace.file = INVALID_HANDLE_VALUE;
-    return renamed
-        || MoveFileExW(replace.temporary.c_str(), replace.destination.c_str(),
-                       MOVEFILE_REPLACE_EXISTING);
 }
 
 CommitResult CommitReplace(FileReplace& replace, unsigned long long expectedSize)
