@@ -188,9 +188,7 @@ bool ExtractEntry(unzFile archive, const Entry& entry, const std::wstring& desti
             copied = CopyResult::DataError;
             break;
         case CommitResult::NotMoved:
-            LogWrite(L"Failed: %ls - the file could not be replaced; it is in use or "
-                     L"read-only\n",
-                     destination.c_str());
+            LogNotReplaced(destination);
             return false;
         }
     }

@@ -122,6 +122,12 @@ CommitResult CommitReplace(FileReplace& replace, unsigned long long expectedSize
     return CommitResult::NotMoved;
 }
 
+void LogNotReplaced(const std::wstring& destination)
+{
+    LogWrite(L"Failed: %ls - the file could not be replaced; it is in use or read-only\n",
+             destination.c_str());
+}
+
 void AbortReplace(FileReplace& replace)
 {
     if (replace.file != INVALID_HANDLE_VALUE) CloseHandle(replace.file);

@@ -23,6 +23,8 @@ bool WriteReplace(FileReplace& replace, const void* bytes, DWORD count);
 // were written. On any failure only the temporary file is removed.
 enum class CommitResult { Done, WrongSize, NotMoved };
 CommitResult CommitReplace(FileReplace& replace, unsigned long long expectedSize);
+// The log line of a commit that could not move the file into place.
+void LogNotReplaced(const std::wstring& destination);
 // Removes the temporary file; the destination is untouched.
 void AbortReplace(FileReplace& replace);
 

@@ -78,8 +78,7 @@ bool InstallPackage(const wchar_t* packagePath, InstallCounters& progress)
         return false;
     case CommitResult::NotMoved:
     default:
-        LogWrite(L"Failed: %ls - the file could not be replaced; it is in use or read-only\n",
-                 destination.c_str());
+        LogNotReplaced(destination);
         return false;
     }
 }
