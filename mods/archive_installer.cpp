@@ -4,29 +4,24 @@
 #include <shlobj.h>
 #include <cstring>
 
+#include <unordered_set>
+
 #include <minizip/unzip.h>
-#include <minizip/iowin32.h>  // needs unzip.h's file function types first
 
 #include "app/install_log.h"
+#include "mods/archive_file.h"
 #include "mods/file_replace.h"
 #include "mods/install_progress.h"
 #include "mods/worker_pause.h"
+#include "mods/write_pool.h"
 
 namespace {
 
 constexpr unsigned NameBytes = 512;
-constexpr unsigned CopyBytes = 8192;
+// Most entries of a mod are smaller than this, and are written with one call.
+constexpr unsigned CopyBytes = 1024 * 1024;
 constexpr int PathChars = 256;
 constexpr uLong Utf8NameFlag = 1u << 11;
-
-// Opened by wide path: an ANSI path fails for any folder outside the code page,
-// such as the temporary folder of a Japanese user name.
-unzFile OpenArchive(const wchar_t* path)
-{
-    zlib_filefunc64_def files;
-    fill_win32_filefunc64W(&files);
-    return unzOpen2_64(path, &files);
-}
 
 struct Entry {
     unz_file_info64 info;
@@ -48,11 +43,14 @@ bool ReadEntry(unzFile archive, Entry& entry)
 
 // Without bzip2 support minizip hands back a bzip2 entry's raw bytes as if they
 // were its data, so only stored and deflated entries are opened at all.
+bool IsReadableMethod(const Entry& entry)
+{
+    return entry.info.compression_method == 0 || entry.info.compression_method == Z_DEFLATED;
+}
+
 bool OpenEntryData(unzFile archive, const Entry& entry)
 {
-    if (entry.info.compression_method != 0 && entry.info.compression_method != Z_DEFLATED)
-        return false;
-    return unzOpenCurrentFile(archive) == UNZ_OK;
+    return IsReadableMethod(entry) && unzOpenCurrentFile(archive) == UNZ_OK;
 }
 
 bool EntryIsDirectory(const Entry& entry)
@@ -121,6 +119,23 @@ std::wstring FullPath(const std::wstring& path)
     return length > 0 && length < PathChars ? std::wstring(full, length) : std::wstring();
 }
 
+// Made absolute as a folder: a game folder at a drive root is kept as "D:", which
+// alone would mean the current folder of drive D. Ends in a backslash; empty when the
+// folder cannot be made absolute.
+std::wstring FullFolder(const std::wstring& folder)
+{
+    std::wstring full = FullPath(folder + L"\\");
+    if (!full.empty() && full.back() != L'\\') full += L'\\';
+    return full;
+}
+
+bool IsInsideFullFolder(const std::wstring& fullPath, const std::wstring& fullFolder)
+{
+    return !fullPath.empty() && !fullFolder.empty() && fullPath.size() > fullFolder.size()
+        && CompareStringOrdinal(fullPath.c_str(), (int)fullFolder.size(), fullFolder.c_str(),
+                                (int)fullFolder.size(), TRUE) == CSTR_EQUAL;
+}
+
 std::wstring ParentFolder(const std::wstring& fullPath)
 {
     size_t cut = fullPath.rfind(L'\\');
@@ -143,6 +158,74 @@ std::wstring EscapedName(const char* name)
     return text;
 }
 
+// Entries up to this size are read whole into a slot and written by the pool; larger
+// ones are streamed to disk by the walk itself.
+constexpr unsigned long long SlotBytes = 1024 * 1024;
+constexpr int Writers = 2;
+constexpr int Slots = 4;
+
+// The log line for an entry that did not end up installed; nothing for one that did.
+void LogEntryOutcome(const std::wstring& destination, WriteOutcome outcome)
+{
+    switch (outcome) {
+    case WriteOutcome::Written:
+        return;
+    case WriteOutcome::NotCreated:
+        LogWrite(L"Failed: %ls - the file could not be created\n", destination.c_str());
+        return;
+    case WriteOutcome::NotWritten:
+        LogWrite(L"Failed: %ls - the file could not be written\n", destination.c_str());
+        return;
+    case WriteOutcome::DamagedData:
+        LogWrite(L"Failed: %ls - damaged data in the archive\n", destination.c_str());
+        return;
+    case WriteOutcome::NotMoved:
+        LogNotReplaced(destination);
+        return;
+    }
+}
+
+// One walk over one archive.
+struct ArchiveRun {
+    unzFile archive;
+    std::wstring gameFolder;
+    std::wstring fullGameFolder;  // absolute, normalised, ending in a backslash
+    InstallCounters& progress;
+    WritePool* pool;
+    bool allInstalled;
+    // Each folder is made once: asking the system for a folder that exists costs as
+    // much as writing a small file.
+    std::unordered_set<std::wstring> foldersMade;
+};
+
+void MakeFolderOnce(ArchiveRun& run, const std::wstring& folder)
+{
+    if (run.foldersMade.count(folder)) return;
+    WaitWhileWorkersPaused();
+    SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
+    run.foldersMade.insert(folder);
+}
+
+// An entry the pool has finished with is logged and counted here, in archive order.
+void EntryDone(ArchiveRun& run, const std::wstring& destination, WriteOutcome outcome)
+{
+    LogWrite(L"Installing: %ls\n", destination.c_str());
+    LogEntryOutcome(destination, outcome);
+    if (outcome != WriteOutcome::Written) run.allInstalled = false;
+    run.progress.filesInstalled.fetch_add(1);
+}
+
+RetireJob Retire(ArchiveRun& run)
+{
+    return [&run](WriteJob& job) { EntryDone(run, job.destination, job.outcome); };
+}
+
+// Anything the walk logs itself comes after the lines of every entry before it.
+void FinishQueuedEntries(ArchiveRun& run)
+{
+    RetireFinished(run.pool, true, Retire(run));
+}
+
 enum class CopyResult { Done, DataError, WriteError };
 
 CopyResult CopyEntryData(unzFile archive, FileReplace& replace)
@@ -156,70 +239,120 @@ CopyResult CopyEntryData(unzFile archive, FileReplace& replace)
     }
 }
 
-// Writes one selected entry beside its destination and moves it into place only when
-// it is whole and its checksum holds; false when it did not end up installed. An
-// existing destination keeps its old contents on every failure.
-bool ExtractEntry(unzFile archive, const Entry& entry, const std::wstring& destination,
-                  InstallCounters& progress)
+// Reads a whole entry into bytes; false when its data is damaged or longer than it
+// claims. The checksum is known only once the whole entry has been read.
+bool ReadWholeEntry(unzFile archive, const Entry& entry, std::vector<char>& bytes)
 {
-    LogWrite(L"Installing: %ls\n", destination.c_str());
-    std::wstring full = FullPath(destination);
-    WaitWhileWorkersPaused();
-    SHCreateDirectoryExW(nullptr, ParentFolder(full).c_str(), nullptr);
-    SetCurrentFile(progress, destination.c_str());
+    bytes.resize((size_t)entry.info.uncompressed_size + 1);
+    size_t filled = 0;
+    bool whole = true;
+    for (;;) {
+        int read = unzReadCurrentFile(archive, bytes.data() + filled,
+                                      (unsigned)(bytes.size() - filled));
+        if (read < 0) whole = false;
+        if (read <= 0) break;
+        filled += (size_t)read;
+        if (filled == bytes.size()) {  // more than the entry's stated size
+            whole = false;
+            break;
+        }
+    }
+    bytes.resize(filled);
+    return unzCloseCurrentFile(archive) != UNZ_CRCERROR && whole
+        && filled == entry.info.uncompressed_size;
+}
 
+// Reads a small selected entry and hands it to the pool.
+void QueueEntry(ArchiveRun& run, const Entry& entry, const std::wstring& destination,
+                const std::wstring& fullDestination)
+{
+    WriteJob& job = NextFreeSlot(run.pool, Retire(run));
+    SetCurrentFile(run.progress, destination.c_str());
+    MakeFolderOnce(run, ParentFolder(fullDestination));
+    job.destination = destination;
+    job.expectedSize = entry.info.uncompressed_size;
+    if (!ReadWholeEntry(run.archive, entry, job.bytes)) {
+        job.needsWrite = false;
+        job.outcome = WriteOutcome::DamagedData;
+    }
+    SubmitJob(run.pool);
+}
+
+// Streams one large selected entry beside its destination and moves it into place
+// only when it is whole and its checksum holds. An existing destination keeps its
+// old contents on every failure.
+void ExtractLargeEntry(ArchiveRun& run, const Entry& entry, const std::wstring& destination,
+                       const std::wstring& fullDestination)
+{
+    FinishQueuedEntries(run);
+    unzFile archive = run.archive;
+    LogWrite(L"Installing: %ls\n", destination.c_str());
+    MakeFolderOnce(run, ParentFolder(fullDestination));
+    SetCurrentFile(run.progress, destination.c_str());
+
+    WriteOutcome outcome = WriteOutcome::Written;
     FileReplace replace;
     if (!BeginReplace(destination, replace)) {
         AbortReplace(replace);
-        LogWrite(L"Failed: %ls - the file could not be created\n", destination.c_str());
-        return false;
-    }
-    CopyResult copied = CopyEntryData(archive, replace);
-    // The checksum is known only once the whole entry has been read.
-    if (unzCloseCurrentFile(archive) == UNZ_CRCERROR && copied == CopyResult::Done)
-        copied = CopyResult::DataError;
-    if (copied != CopyResult::Done) {
-        AbortReplace(replace);
+        outcome = WriteOutcome::NotCreated;
     } else {
-        switch (CommitReplace(replace, entry.info.uncompressed_size)) {
-        case CommitResult::Done:
-            return true;
-        case CommitResult::WrongSize:
+        CopyResult copied = CopyEntryData(archive, replace);
+        if (unzCloseCurrentFile(archive) == UNZ_CRCERROR && copied == CopyResult::Done)
             copied = CopyResult::DataError;
-            break;
-        case CommitResult::NotMoved:
-            LogNotReplaced(destination);
-            return false;
+        if (copied != CopyResult::Done) {
+            AbortReplace(replace);
+            outcome = copied == CopyResult::DataError ? WriteOutcome::DamagedData
+                                                      : WriteOutcome::NotWritten;
+        } else {
+            switch (CommitReplace(replace, entry.info.uncompressed_size)) {
+            case CommitResult::Done: break;
+            case CommitResult::WrongSize: outcome = WriteOutcome::DamagedData; break;
+            case CommitResult::NotMoved: outcome = WriteOutcome::NotMoved; break;
+            }
         }
     }
-    LogWrite(copied == CopyResult::DataError ? L"Failed: %ls - damaged data in the archive\n"
-                                             : L"Failed: %ls - the file could not be written\n",
-             destination.c_str());
-    return false;
+    LogEntryOutcome(destination, outcome);
+    if (outcome != WriteOutcome::Written) run.allInstalled = false;
+    run.progress.filesInstalled.fetch_add(1);
+}
+
+void InstallEntry(ArchiveRun& run, const Entry& entry, const std::wstring& destination,
+                  const std::wstring& fullDestination)
+{
+    if (entry.info.uncompressed_size <= SlotBytes)
+        QueueEntry(run, entry, destination, fullDestination);
+    else
+        ExtractLargeEntry(run, entry, destination, fullDestination);
 }
 
 // Decides where a selected entry goes. False, with the reason logged, for a name
 // that must not be installed.
-bool DestinationFor(const Entry& entry, const std::wstring& gameFolder, std::wstring& destination)
+bool DestinationFor(ArchiveRun& run, const Entry& entry, std::wstring& destination,
+                    std::wstring& fullDestination)
 {
     if (entry.nameTooLong) {
+        FinishQueuedEntries(run);
         LogWrite(L"Skipped: %ls... - the entry name is too long\n", EscapedName(entry.name).c_str());
         return false;
     }
     std::wstring wide;
     bool utf8 = false;
     if (!DecodeEntryName(entry.name, (entry.info.flag & Utf8NameFlag) != 0, wide, utf8)) {
+        FinishQueuedEntries(run);
         LogWrite(L"Skipped: %ls - the entry name is neither UTF-8 nor Shift_JIS\n",
                  EscapedName(entry.name).c_str());
         return false;
     }
-    destination = gameFolder + L"\\" + wide;
+    destination = run.gameFolder + L"\\" + wide;
     bool safe = IsSafeRelativePath(wide);
     if (safe && destination.size() >= (size_t)PathChars) {
+        FinishQueuedEntries(run);
         LogWrite(L"Skipped: %ls - the path is too long\n", destination.c_str());
         return false;
     }
-    if (!safe || !IsInsideFolder(destination, gameFolder)) {
+    if (safe) fullDestination = FullPath(destination);
+    if (!safe || !IsInsideFullFolder(fullDestination, run.fullGameFolder)) {
+        FinishQueuedEntries(run);
         LogWrite(L"Refused: %ls - the entry would be written outside the game folder\n",
                  wide.c_str());
         return false;
@@ -269,27 +402,21 @@ bool IsSafeRelativePath(const std::wstring& name)
 
 bool IsInsideFolder(const std::wstring& path, const std::wstring& folder)
 {
-    std::wstring fullPath = FullPath(path);
-    // Made absolute as a folder: a game folder at a drive root is kept as "D:", which
-    // alone would mean the current folder of drive D.
-    std::wstring fullFolder = FullPath(folder + L"\\");
-    if (fullPath.empty() || fullFolder.empty()) return false;
-    if (fullFolder.back() != L'\\') fullFolder += L'\\';
-    return fullPath.size() > fullFolder.size()
-        && CompareStringOrdinal(fullPath.c_str(), (int)fullFolder.size(), fullFolder.c_str(),
-                                (int)fullFolder.size(), TRUE) == CSTR_EQUAL;
+    return IsInsideFullFolder(FullPath(path), FullFolder(folder));
 }
 
 int CountArchiveFiles(const wchar_t* archivePath)
 {
-    unzFile archive = OpenArchive(archivePath);
+    unzFile archive = OpenArchiveForReading(archivePath);
     if (!archive) return 0;  // also right for an empty archive
+    // Counted from the central directory alone: opening each entry would read the
+    // whole archive once more. An entry that cannot be read ends the count, as it
+    // ends the installation.
     int count = 0;
     Entry entry;
     while (ReadEntry(archive, entry)) {
         if (!EntryIsDirectory(entry)) {
-            if (!OpenEntryData(archive, entry)) break;
-            unzCloseCurrentFile(archive);
+            if (!IsReadableMethod(entry)) break;
             ++count;
         }
         if (unzGoToNextFile(archive) == UNZ_END_OF_LIST_OF_FILE) break;
@@ -301,40 +428,43 @@ int CountArchiveFiles(const wchar_t* archivePath)
 bool ArchiveInstaller(const wchar_t* archivePath, const wchar_t* gameFolder,
                       InstallCounters& progress)
 {
-    unzFile archive = OpenArchive(archivePath);
+    unzFile archive = OpenArchiveForReading(archivePath);
     if (!archive && IsEmptyZip(archivePath)) return true;
     if (!archive) {
         LogWrite(L"Failed: %ls - not a readable zip archive\n", archivePath);
         return false;
     }
-    bool allInstalled = true;
+    ArchiveRun run{archive, gameFolder, FullFolder(gameFolder), progress,
+                   StartWritePool(Writers, Slots), true, {}};
     Entry entry;
     for (;;) {
         if (!ReadEntry(archive, entry)) {
+            FinishQueuedEntries(run);
             LogWrite(L"Failed: %ls - the archive's directory is damaged\n", archivePath);
-            allInstalled = false;
+            run.allInstalled = false;
             break;
         }
         if (!EntryIsDirectory(entry)) {
             if (!OpenEntryData(archive, entry)) {
+                FinishQueuedEntries(run);
                 LogWrite(L"Failed: %ls - an entry cannot be read (method %d); the rest of the "
                          L"archive is not installed\n",
                          archivePath, (int)entry.info.compression_method);
-                allInstalled = false;
+                run.allInstalled = false;
                 break;
             }
-            std::wstring destination;
+            std::wstring destination, fullDestination;
             if (IsSelectedEntry(entry.name)) {
-                if (DestinationFor(entry, gameFolder, destination)) {
-                    if (!ExtractEntry(archive, entry, destination, progress)) allInstalled = false;
-                    progress.filesInstalled.fetch_add(1);
-                } else {
-                    allInstalled = false;
-                }
+                if (DestinationFor(run, entry, destination, fullDestination))
+                    InstallEntry(run, entry, destination, fullDestination);
+                else
+                    run.allInstalled = false;
             }
         }
         if (unzGoToNextFile(archive) == UNZ_END_OF_LIST_OF_FILE) break;
     }
+    FinishQueuedEntries(run);
+    StopWritePool(run.pool);
     unzClose(archive);
-    return allInstalled;
+    return run.allInstalled;
 }

@@ -1,7 +1,9 @@
 #include "mods/install_worker.h"
 
+#include <aclapi.h>
 #include <shlobj.h>
 #include <string>
+#include <vector>
 
 #include "app/install_log.h"
 #include "app/state.h"
@@ -22,13 +24,30 @@ std::wstring FileNameOf(const std::wstring& path)
 
 bool CopyFileData(HANDLE source, FileReplace& replace)
 {
-    char buffer[2048];
+    std::vector<char> buffer(1024 * 1024);
     for (;;) {
         DWORD read = 0;
-        if (!ReadFile(source, buffer, sizeof buffer, &read, nullptr)) return false;
+        if (!ReadFile(source, buffer.data(), (DWORD)buffer.size(), &read, nullptr)) return false;
         if (read == 0) return true;
-        if (!WriteReplace(replace, buffer, read)) return false;
+        if (!WriteReplace(replace, buffer.data(), read)) return false;
     }
+}
+
+// The download is deleted once installed, so on the same volume it is moved into
+// place rather than copied: one rename, as safe as the copy's own final rename. A
+// moved file brings the permissions of the temporary folder along; it is made to
+// take those of its new folder instead, as a copied file would. False when it could
+// not be moved, for instance to another volume.
+bool MoveDownloadIntoPlace(const wchar_t* packagePath, const std::wstring& destination)
+{
+    WaitWhileWorkersPaused();
+    if (!MoveFileExW(packagePath, destination.c_str(), MOVEFILE_REPLACE_EXISTING)) return false;
+    ACL inheritOnly;
+    if (InitializeAcl(&inheritOnly, sizeof inheritOnly, ACL_REVISION))
+        SetNamedSecurityInfoW(const_cast<wchar_t*>(destination.c_str()), SE_FILE_OBJECT,
+                              DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION,
+                              nullptr, nullptr, &inheritOnly, nullptr);
+    return true;
 }
 
 }  // namespace
@@ -55,6 +74,17 @@ bool InstallPackage(const wchar_t* packagePath, InstallCounters& progress)
     }
     WaitWhileWorkersPaused();
     SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
+    CloseHandle(source);
+    if (MoveDownloadIntoPlace(packagePath, destination)) {
+        progress.filesInstalled.fetch_add(1);
+        return true;
+    }
+    source = CreateFileW(packagePath, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (source == INVALID_HANDLE_VALUE) {
+        LogWrite(L"Failed: %ls - the download could not be opened\n", packagePath);
+        return false;
+    }
     FileReplace replace;
     if (!BeginReplace(destination, replace)) {
         AbortReplace(replace);

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <set>
 #include <string>
 #include <vector>
@@ -598,4 +599,53 @@ TEST(ArchiveInstaller, OverlongDestinationIsLoggedAsTooLong)
     }
     run.Run(archive);
     EXPECT_EQ("Skipped: " + Utf8(run.At(over)) + " - the path is too long\r\n", run.logText);
+}
+
+// Small entries are written several at once, large ones streamed; the log still reads
+// entry by entry in archive order, each failure right after its own line, and every
+// entry is counted once.
+TEST(ArchiveInstaller, LogKeepsArchiveOrderWhileEntriesAreWrittenTogether)
+{
+    Install run;
+    std::wstring archive = run.scratch.Sub(L"many.zip");
+    std::string big(3 << 19, 'b');  // 1.5 MiB: streamed
+    {
+        ZipWriter zip(archive);
+        for (int i = 0; i < 40; ++i) {
+            char name[32];
+            std::snprintf(name, sizeof name, "mods/%02d.txt", i);
+            ASSERT_TRUE(zip.Add(name, i == 20 ? big : std::string(name)));
+            if (i == 30) {
+                ASSERT_TRUE(zip.Add("../mods/out.txt", "refused"));
+            }
+        }
+    }
+    run.scratch.Write(L"game\\mods\\07.txt", "held");
+    HANDLE lock = CreateFileW(run.At(L"mods\\07.txt").c_str(), GENERIC_READ, 0, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, lock);
+    run.Run(archive);
+    CloseHandle(lock);
+
+    std::string expected;
+    for (int i = 0; i < 40; ++i) {
+        wchar_t name[32];
+        wsprintfW(name, L"mods\\%02d.txt", i);
+        expected += run.Installing(name);
+        if (i == 7)
+            expected += "Failed: " + Utf8(run.At(name))
+                      + " - the file could not be replaced; it is in use or read-only\r\n";
+        if (i == 30)
+            expected += "Refused: ..\\mods\\out.txt - the entry would be written outside the "
+                        "game folder\r\n";
+    }
+    EXPECT_EQ(expected, run.logText);
+    EXPECT_EQ(40, run.progress.filesInstalled.load());
+    EXPECT_EQ(41, run.count);
+    EXPECT_FALSE(run.ok);
+    EXPECT_EQ(big, ReadWholeFile(run.At(L"mods\\20.txt")));
+    EXPECT_EQ("mods/39.txt", ReadWholeFile(run.At(L"mods\\39.txt")));
+    EXPECT_EQ("held", ReadWholeFile(run.At(L"mods\\07.txt")));
+    for (const std::wstring& path : Tree(run.game))
+        EXPECT_EQ(std::wstring::npos, path.find(L".zm~")) << Utf8(path);
 }

@@ -123,6 +123,34 @@ TEST_F(InstallWorkerRun, PackageGoesToTheVersionedFolderUnderItsOwnName)
               log);
 }
 
+// A download on the game's volume is moved into place; one on another volume (here a
+// tmpfs under Z:) is copied. Either way the package arrives whole and the download goes.
+TEST_F(InstallWorkerRun, PackageOnAnotherVolumeIsCopied)
+{
+    const wchar_t* otherVolume = L"Z:\\dev\\shm";
+    if (GetFileAttributesW(otherVolume) == INVALID_FILE_ATTRIBUTES) GTEST_SKIP() << "no /dev/shm";
+    wchar_t name[64];
+    wsprintfW(name, L"\\installer-test-%lu", GetCurrentProcessId());
+    std::wstring otherGame = otherVolume + std::wstring(name);
+    ASSERT_TRUE(CreateDirectoryW(otherGame.c_str(), nullptr));
+    lstrcpynW(GameFolder, otherGame.c_str(), GameFolderChars);
+    std::wstring download = DownloadPackage(L"音声.smpkg");
+    InstallCounters progress;
+    std::string log = Run(progress);
+
+    std::wstring installed = otherGame + L"\\mods\\1.8.0.1\\音声.smpkg";
+    EXPECT_EQ(std::string(PackageBytes, sizeof PackageBytes - 1), ReadWholeFile(installed));
+    EXPECT_EQ(1, progress.filesInstalled.load());
+    EXPECT_EQ(0, progress.failures.load());
+    EXPECT_FALSE(FileExists(download));
+    EXPECT_FALSE(FileExists(installed + L".zm~"));
+    EXPECT_EQ(Line("Installing", installed) + Line("Delete", download), log);
+    DeleteFileW(installed.c_str());
+    RemoveDirectoryW((otherGame + L"\\mods\\1.8.0.1").c_str());
+    RemoveDirectoryW((otherGame + L"\\mods").c_str());
+    RemoveDirectoryW(otherGame.c_str());
+}
+
 TEST_F(InstallWorkerRun, InstallsInOrderThenDeletesEveryDownload)
 {
     std::wstring package = DownloadPackage(L"音声.smpkg");

@@ -1,0 +1,36 @@
+#pragma once
+// Writing several small files at once. Under Wine each file costs four trips to the
+// wine server (create, first write, rename, close) that mostly wait, so two writers
+// finish nearly twice as many files in the same time; on Windows the file system
+// overlaps them too. Files are handed over whole, in memory, in a fixed ring of
+// slots, and handed back in the order they were given, so whoever logs them keeps
+// that order.
+#include <windows.h>
+#include <functional>
+#include <string>
+#include <vector>
+
+enum class WriteOutcome { Written, NotCreated, NotWritten, DamagedData, NotMoved };
+
+struct WriteJob {
+    std::wstring destination;
+    std::vector<char> bytes;  // keeps its capacity from job to job
+    unsigned long long expectedSize = 0;
+    bool needsWrite = false;  // false: already settled by the giver, nothing to write
+    WriteOutcome outcome = WriteOutcome::Written;
+};
+
+struct WritePool;
+using RetireJob = std::function<void(WriteJob&)>;
+
+// Starts the writers. The slots bound the memory held: each holds one file.
+WritePool* StartWritePool(int writers, int slots);
+// The next free slot, to be filled and then passed on with SubmitJob. When every
+// slot is taken, first waits for the oldest job and hands it to retire.
+WriteJob& NextFreeSlot(WritePool* pool, const RetireJob& retire);
+void SubmitJob(WritePool* pool);
+// Hands the finished jobs to retire, oldest first, stopping at the first one still
+// being written; with wait, waits for every job.
+void RetireFinished(WritePool* pool, bool wait, const RetireJob& retire);
+// Stops the writers; every job must have been retired.
+void StopWritePool(WritePool* pool);
