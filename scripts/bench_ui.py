@@ -161,7 +161,7 @@ def time_job(desktop, row):
         walk_to_download(session, row)
         deadline = time.monotonic() + 600
         while end is None and time.monotonic() < deadline:
-            text = session.log_path().read_bytes() if session.log_path().exists() else b""
+            text = session.log_path.read_bytes() if session.log_path.exists() else b""
             now = time.monotonic()
             if start is None and b"Downloading:" in text:
                 start = now
@@ -205,6 +205,7 @@ def job_benchmark(args):
     rows = []
     try:
         write_package(server.path(0), args.download_mib)
+        server.path(1).unlink(missing_ok=True)
         make_archive(str(server.path(1)), 5000, 40 * 1024)
         jobs = ((0, f"https://localhost:{harness_port('https')}/mod/velloa", "cp",
                  f"{args.download_mib} MiB package (https)"),
