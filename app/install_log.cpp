@@ -11,6 +11,7 @@
 // its text itself and writes the bytes straight to the file. Each line reaches the
 // file at once, which also leaves a useful log behind if the process dies.
 static HANDLE logFile = INVALID_HANDLE_VALUE;
+static std::wstring logPath;
 static CRITICAL_SECTION logLock;
 static INIT_ONCE logLockOnce = INIT_ONCE_STATIC_INIT;
 
@@ -24,8 +25,11 @@ bool OpenInstallLog(const wchar_t* path)
 {
     InitOnceExecuteOnce(&logLockOnce, InitLogLock, nullptr, nullptr);
     CloseInstallLog();
-    logFile = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                          FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Readers may share writing too: an editor opened on it during the run must not
+    // be refused.
+    logFile = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                          CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (logFile != INVALID_HANDLE_VALUE) logPath = path;
     return logFile != INVALID_HANDLE_VALUE;
 }
 
@@ -34,6 +38,12 @@ void CloseInstallLog()
     if (logFile == INVALID_HANDLE_VALUE) return;
     CloseHandle(logFile);
     logFile = INVALID_HANDLE_VALUE;
+    logPath.clear();
+}
+
+const wchar_t* InstallLogPath()
+{
+    return logPath.c_str();
 }
 
 bool InstallLogIsOpen()

@@ -6,6 +6,8 @@
 bool OpenInstallLog(const wchar_t* path);
 void CloseInstallLog();
 bool InstallLogIsOpen();
+// The path the log was opened at; empty when none is open.
+const wchar_t* InstallLogPath();
 // Writes at most one line: a line feed may only end the text, and every other
 // control character is written escaped (\x0D), like undecodable bytes in names.
 void LogWrite(const wchar_t* format, ...);

@@ -5,8 +5,10 @@
 #include <clocale>
 #include <string>
 
+#include "app/command_line.h"
 #include "app/install_log.h"
 #include "app/preflight.h"
+#include "app/startup.h"
 #include "app/state.h"
 #include "app/version_file.h"
 #include "mods/download_worker.h"
@@ -16,30 +18,6 @@
 static void ShowStartupError(const wchar_t* text)
 {
     MessageBoxW(nullptr, text, nullptr, MB_ICONERROR | MB_OK);
-}
-
-// A file of the temporary folder, or nothing when the path would not fit.
-static std::wstring InTempFolder(const wchar_t* name)
-{
-    wchar_t temp[256];
-    DWORD length = GetTempPathW(256, temp);
-    if (length == 0 || length + lstrlenW(name) >= 256) return std::wstring();
-    return std::wstring(temp) + name;
-}
-
-static void OpenLogInTempFolder()
-{
-    std::wstring log = InTempFolder(L"installer.log");
-    if (!log.empty()) OpenInstallLog(log.c_str());
-}
-
-// A run that was killed may have left temporary files beside game files.
-static void StartReplaceJournal()
-{
-    std::wstring journal = InTempFolder(L"installer.journal");
-    if (journal.empty()) return;
-    RemoveLeftoversOfEarlierRun(journal, CatalogueDownloadPaths());
-    UseReplaceJournal(journal);
 }
 
 static void GateDetectedVersion()
@@ -55,9 +33,30 @@ static void GateDetectedVersion()
     }
 }
 
+static void ShowSwitchHelp(const std::wstring& before)
+{
+    wchar_t caption[256];
+    wsprintfW(caption, L"%s セットアップ", ProductName);
+    MessageBoxW(nullptr, (before + SwitchHelp).c_str(), caption,
+                (before.empty() ? MB_ICONINFORMATION : MB_ICONERROR) | MB_OK);
+}
+
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
 {
     LimitDllSearchToSystem();
+
+    Switches switches;
+    std::wstring problem;
+    bool parsed = ParseSwitches(ProgramArguments(), switches, problem);
+    if (parsed && switches.help) {
+        ShowSwitchHelp(L"");
+        return 0;
+    }
+    if (switches.silent) return RunUnattended(switches, parsed, problem);
+    if (!parsed) {
+        ShowSwitchHelp(L"コマンドラインのオプションが正しくありません。\n\n");
+        return ExitCouldNotStart;
+    }
 
     if (IsGameClientRunning()) {
         ShowStartupError(L"Steelmarchが起動しているためインストールを開始できません。");
@@ -68,11 +67,16 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
         return 0;
     }
 
-    OpenLogInTempFolder();
+    OpenInstallLogFor(switches);
     StartReplaceJournal();
     setlocale(LC_ALL, "ja_JP.UTF-8");
-    VersionFileReader();
-    GateDetectedVersion();
+    if (switches.folder.empty()) {
+        VersionFileReader();
+        GateDetectedVersion();
+    } else {
+        UseFolderFromCommandLine(switches.folder);
+    }
+    if (switches.modsGiven) UseModsFromCommandLine(switches);
 
     // The folder chooser needs COM; the tree and progress controls need their classes.
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);

@@ -2,6 +2,7 @@
 
 wchar_t GameFolder[GameFolderChars] = L"";
 std::string GameVersion;
+bool GameFolderFromCommandLine = false;
 
 const wchar_t DefaultGameFolder[] = L"C:\\Games\\Steelmarch_ASIA";
 const wchar_t* const CandidateFolders[CandidateFolderCount] = {DefaultGameFolder, L"", L"", L""};

@@ -8,6 +8,8 @@ constexpr int CandidateFolderCount = 4;
 
 extern wchar_t GameFolder[GameFolderChars];
 extern std::string GameVersion;
+// The folder came with /DIR: the folder page shows it even when it is not a game's.
+extern bool GameFolderFromCommandLine;
 
 extern const wchar_t DefaultGameFolder[];
 extern const wchar_t* const CandidateFolders[CandidateFolderCount];

@@ -206,13 +206,22 @@ void MakeFolderOnce(ArchiveRun& run, const std::wstring& folder)
     run.foldersMade.insert(folder);
 }
 
+// Every selected entry moves the count, installed or not.
+void NoteEntryOutcome(ArchiveRun& run, WriteOutcome outcome)
+{
+    if (outcome != WriteOutcome::Written) {
+        run.allInstalled = false;
+        run.progress.filesFailed.fetch_add(1);
+    }
+    run.progress.filesInstalled.fetch_add(1);
+}
+
 // An entry the pool has finished with is logged and counted here, in archive order.
 void EntryDone(ArchiveRun& run, const std::wstring& destination, WriteOutcome outcome)
 {
     LogWrite(L"Installing: %ls\n", destination.c_str());
     LogEntryOutcome(destination, outcome);
-    if (outcome != WriteOutcome::Written) run.allInstalled = false;
-    run.progress.filesInstalled.fetch_add(1);
+    NoteEntryOutcome(run, outcome);
 }
 
 RetireJob Retire(ArchiveRun& run)
@@ -312,8 +321,7 @@ void ExtractLargeEntry(ArchiveRun& run, const Entry& entry, const std::wstring& 
         }
     }
     LogEntryOutcome(destination, outcome);
-    if (outcome != WriteOutcome::Written) run.allInstalled = false;
-    run.progress.filesInstalled.fetch_add(1);
+    NoteEntryOutcome(run, outcome);
 }
 
 void InstallEntry(ArchiveRun& run, const Entry& entry, const std::wstring& destination,
@@ -455,10 +463,12 @@ bool ArchiveInstaller(const wchar_t* archivePath, const wchar_t* gameFolder,
             }
             std::wstring destination, fullDestination;
             if (IsSelectedEntry(entry.name)) {
-                if (DestinationFor(run, entry, destination, fullDestination))
+                if (DestinationFor(run, entry, destination, fullDestination)) {
                     InstallEntry(run, entry, destination, fullDestination);
-                else
+                } else {
                     run.allInstalled = false;
+                    progress.filesFailed.fetch_add(1);
+                }
             }
         }
         if (unzGoToNextFile(archive) == UNZ_END_OF_LIST_OF_FILE) break;

@@ -3,6 +3,7 @@
 #include "app/install_log.h"
 #include "mods/catalog.h"
 #include "mods/file_replace.h"
+#include "mods/mod_outcome.h"
 
 DownloadCounters DownloadProgress;
 std::vector<DownloadedFile> DownloadedFiles;
@@ -25,8 +26,23 @@ bool TempFilePath(const wchar_t* fileName, std::wstring& path)
     return length > 0 && length < 256 && path.size() <= 255;
 }
 
-static void DownloadRow(const ModEntry& mod, DownloadCounters& progress)
+static void NoteDownloadOutcome(int row, bool fetched, const DownloadReport& report)
 {
+    ModOutcome& outcome = ModOutcomes[row];
+    if (fetched) {
+        outcome.stage = ModStage::Downloaded;
+    } else if (report.failure == DownloadFailure::Cancelled) {
+        outcome.stage = ModStage::NotReached;
+    } else {
+        outcome.stage = ModStage::DownloadFailed;
+        outcome.failure = report.failure;
+        outcome.httpStatus = report.httpStatus;
+    }
+}
+
+static void DownloadRow(int row, DownloadCounters& progress)
+{
+    const ModEntry& mod = ModCatalog[row];
     std::wstring path;
     bool fits = TempFilePath(mod.fileName, path);
     progress.bytesReceived = 0;
@@ -34,10 +50,12 @@ static void DownloadRow(const ModEntry& mod, DownloadCounters& progress)
     LogWrite(L"Downloading: %ls - ", path.c_str());
     if (fits) NoteDownloadInJournal(path);
     DownloadReport report;
+    if (!fits) report.failure = DownloadFailure::LocalFile;
     bool fetched = fits && HttpDownloadToFile(mod.url, path.c_str(), progress.bytesReceived,
                                               progress.bytesTotal, progress.cancelRequested,
                                               mod.sha256, &report);
-    if (fetched) DownloadedFiles.push_back({path, mod.isArchive});
+    if (fetched) DownloadedFiles.push_back({path, mod.isArchive, row});
+    NoteDownloadOutcome(row, fetched, report);
     LogWrite(fetched ? L"Done!\n" : L"Failed\n");
     // Retries and mismatches on lines of their own, after the row's one line.
     for (const std::wstring& note : report.notes) LogWrite(L"%ls\n", note.c_str());
@@ -47,9 +65,9 @@ DWORD WINAPI DownloadWorker(LPVOID counters)
 {
     DownloadCounters& progress = *static_cast<DownloadCounters*>(counters);
     progress.filesDone = 0;
-    for (const ModEntry& mod : ModCatalog) {
-        if (!mod.selected) continue;
-        DownloadRow(mod, progress);
+    for (int row = 0; row < ModCount; ++row) {
+        if (!ModCatalog[row].selected) continue;
+        DownloadRow(row, progress);
         progress.filesDone.fetch_add(1);
     }
     return 1;

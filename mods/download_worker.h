@@ -19,6 +19,7 @@ extern DownloadCounters DownloadProgress;
 struct DownloadedFile {
     std::wstring path;
     bool isArchive;
+    int row = 0;  // in the catalogue
     bool deleted = false;
 };
 // Appended by the download worker in catalogue order, one entry per row that

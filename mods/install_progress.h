@@ -10,7 +10,8 @@
 struct InstallCounters {
     std::atomic<int32_t> filesInstalled{0};
     std::atomic<int32_t> filesToInstall{0};
-    std::atomic<int32_t> failures{0};  // things that should have been installed and were not
+    std::atomic<int32_t> failures{0};  // downloads that did not install completely
+    std::atomic<int32_t> filesFailed{0};  // files that should have been installed and were not
     wchar_t currentFile[256] = L"";
     SRWLOCK currentFileLock = SRWLOCK_INIT;
 };

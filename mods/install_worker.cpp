@@ -10,6 +10,7 @@
 #include "mods/archive_installer.h"
 #include "mods/download_worker.h"
 #include "mods/file_replace.h"
+#include "mods/mod_outcome.h"
 #include "mods/worker_pause.h"
 
 namespace {
@@ -52,7 +53,16 @@ bool MoveDownloadIntoPlace(const wchar_t* packagePath, const std::wstring& desti
 
 }  // namespace
 
+static bool CopyPackage(const wchar_t* packagePath, InstallCounters& progress);
+
 bool InstallPackage(const wchar_t* packagePath, InstallCounters& progress)
+{
+    bool installed = CopyPackage(packagePath, progress);
+    if (!installed) progress.filesFailed.fetch_add(1);
+    return installed;
+}
+
+static bool CopyPackage(const wchar_t* packagePath, InstallCounters& progress)
 {
     std::wstring folder = std::wstring(GameFolder) + L"\\mods\\"
                         + std::wstring(GameVersion.begin(), GameVersion.end());
@@ -119,6 +129,7 @@ DWORD WINAPI InstallWorker(LPVOID counters)
     progress.filesInstalled = 0;
     progress.filesToInstall = 0;
     progress.failures = 0;
+    progress.filesFailed = 0;
 
     int total = 0;
     for (const DownloadedFile& file : DownloadedFiles) total += CountArchiveFiles(file.path.c_str());
@@ -126,10 +137,14 @@ DWORD WINAPI InstallWorker(LPVOID counters)
     if (DownloadedFiles.empty()) return 1;
 
     for (const DownloadedFile& file : DownloadedFiles) {
+        int filesFailedBefore = progress.filesFailed;
         bool installed = file.isArchive
                        ? ArchiveInstaller(file.path.c_str(), GameFolder, progress)
                        : InstallPackage(file.path.c_str(), progress);
         if (!installed) progress.failures.fetch_add(1);
+        ModOutcome& outcome = ModOutcomes[file.row];
+        outcome.stage = installed ? ModStage::Installed : ModStage::InstallFailed;
+        outcome.filesFailed = progress.filesFailed - filesFailedBefore;
     }
     DeleteDownloadedFiles();
     return 1;

@@ -20,6 +20,8 @@
 #define IDC_WELCOME_TEXT 1010
 // Finished and failed pages
 #define IDC_FINISH_HEADING 1009
+#define IDC_FAILED_OUTCOME 1021
+#define IDC_OPEN_LOG 1022
 
 #ifndef IDC_STATIC
 #define IDC_STATIC (-1)

@@ -1,4 +1,4 @@
-// The two last pages, FinishedPage and FailedPage: one handler, Finish only.
+// The page of a run that ended well: Finish only.
 #include <windows.h>
 #include <prsht.h>
 
@@ -7,7 +7,7 @@
 #include "wizard/page_common.h"
 #include "wizard/wizard.h"
 
-static void OnFinishActive(HWND page)
+void ShowAsLastPage(HWND page)
 {
     // Whatever ended the run, no download is left in the temporary folder.
     DeleteDownloadedFiles();
@@ -25,7 +25,7 @@ INT_PTR CALLBACK FinishedPage(HWND page, UINT message, WPARAM, LPARAM lParam)
         SetTitleFont(page, IDC_FINISH_HEADING);
         return TRUE;
     case WM_NOTIFY:
-        if (((const NMHDR*)lParam)->code == PSN_SETACTIVE) OnFinishActive(page);
+        if (((const NMHDR*)lParam)->code == PSN_SETACTIVE) ShowAsLastPage(page);
         return TRUE;
     case WM_REPAINT_SHEET:
         RepaintSheet(page);

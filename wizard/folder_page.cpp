@@ -39,7 +39,7 @@ void ShowFolderAndVersion(HWND page, const wchar_t* folder)
 
 void OnFolderInit(HWND page)
 {
-    if (!GameVersion.empty()) ShowFolderAndVersion(page, GameFolder);
+    if (!GameVersion.empty() || GameFolderFromCommandLine) ShowFolderAndVersion(page, GameFolder);
 }
 
 int CALLBACK ChooserCallback(HWND chooser, UINT message, LPARAM, LPARAM data)

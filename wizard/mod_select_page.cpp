@@ -23,6 +23,11 @@ HTREEITEM ModItems[ModCount];
 void FillModTree(HWND page)
 {
     HWND tree = GetDlgItem(page, IDC_MOD_TREE);
+    // Check boxes given by the template are set up again later, every item unticked;
+    // set up now, before the items exist, they keep the ticks given below.
+    LONG_PTR style = GetWindowLongPtrW(tree, GWL_STYLE);
+    SetWindowLongPtrW(tree, GWL_STYLE, style & ~TVS_CHECKBOXES);
+    SetWindowLongPtrW(tree, GWL_STYLE, style | TVS_CHECKBOXES);
     for (int i = 0; i < ModCount; ++i) {
         wchar_t text[256];
         wsprintfW(text, L"%s", ModCatalog[i].displayName);
@@ -33,6 +38,21 @@ void FillModTree(HWND page)
         insert.item.pszText = text;
         insert.item.lParam = i;
         ModItems[i] = (HTREEITEM)SendMessageW(tree, TVM_INSERTITEMW, 0, (LPARAM)&insert);
+    }
+}
+
+// Rows named on the command line start ticked.
+void TickSelectedRows(HWND page)
+{
+    HWND tree = GetDlgItem(page, IDC_MOD_TREE);
+    for (int i = 0; i < ModCount; ++i) {
+        if (!ModCatalog[i].selected) continue;
+        TVITEMW tick = {};
+        tick.mask = TVIF_HANDLE | TVIF_STATE;
+        tick.hItem = ModItems[i];
+        tick.state = INDEXTOSTATEIMAGEMASK(2);
+        tick.stateMask = TVIS_STATEIMAGEMASK;
+        SendMessageW(tree, TVM_SETITEMW, 0, (LPARAM)&tick);
     }
 }
 
@@ -91,6 +111,7 @@ INT_PTR CALLBACK ModSelectPage(HWND page, UINT message, WPARAM, LPARAM lParam)
     switch (message) {
     case WM_INITDIALOG:
         FillModTree(page);
+        TickSelectedRows(page);
         return TRUE;
     case WM_NOTIFY:
         OnModSelectNotify(page, (const NMHDR*)lParam);

@@ -1,5 +1,6 @@
 #include "wizard/page_common.h"
 
+#include "mods/mod_outcome.h"
 #include "mods/worker_pause.h"
 #include "resources/resource.h"
 
@@ -23,7 +24,10 @@ void AskCancelSetup(HWND page)
     int answer = MessageBoxW(page,
                              L"セットアップが完了していません。\n終了してもよろしいですか？",
                              L"セットアップ", MB_ICONQUESTION | MB_YESNO);
-    if (answer == IDYES) JumpToFailedPage(page);
+    if (answer == IDYES) {
+        SetupCancelled = true;
+        JumpToFailedPage(page);
+    }
     SetPageResult(page, StayOnPage);
 }
 
@@ -32,6 +36,7 @@ bool AskWhileWorkerHeld(HWND page, const wchar_t* question)
     PauseWorkers();
     int answer = MessageBoxW(page, question, L"セットアップ", MB_YESNO | MB_ICONQUESTION);
     ResumeWorkers();
+    if (answer == IDYES) SetupCancelled = true;
     return answer == IDYES;
 }
 

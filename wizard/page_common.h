@@ -33,6 +33,9 @@ constexpr UINT WM_REPAINT_SHEET = WM_APP + 1;
 void RepaintAfterActivation(HWND page);
 void RepaintSheet(HWND page);
 
+// Both finish pages, when shown: downloads deleted, Finish as the only button.
+void ShowAsLastPage(HWND page);
+
 // The heading font of the welcome and finish pages: the stock ANSI_VAR_FONT made
 // 20 units high and black (weight 900). The caller deletes it.
 HFONT CreateTitleFont();

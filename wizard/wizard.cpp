@@ -28,7 +28,7 @@ const PageDescription InstallerPages[] = {
     {IDD_INSTALL, InstallPage, L"インストール中",
      L"インストールしています。しばらくお待ち下さい…"},
     {IDD_FINISHED, FinishedPage, nullptr, nullptr},
-    {IDD_FAILED, FinishedPage, nullptr, nullptr},
+    {IDD_FAILED, FailedPage, nullptr, nullptr},
 };
 
 HPROPSHEETPAGE CreatePage(HINSTANCE instance, const PageDescription& description,

@@ -147,10 +147,11 @@ class WineDesktop:
             subprocess.run(["wineserver", option], env=self.env, stdin=subprocess.DEVNULL,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
 
-    def start(self, command, cwd=None):
+    def start(self, command, cwd=None, args=()):
         """Starts a Windows program of the prefix, in the Unix folder CWD (Wine makes
         the deepest drive that holds it the current one); returns its Popen."""
-        return subprocess.Popen(self._namespace() + ["wine", str(command)], env=self.env,
+        return subprocess.Popen(self._namespace() + ["wine", str(command)] + list(args),
+                                env=self.env,
                                 cwd=str(cwd or BUILD_DIR), stdin=subprocess.DEVNULL,
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
@@ -261,8 +262,8 @@ class InstallerSession:
 
     # ---- the installer -----------------------------------------------------------
 
-    def start(self, cwd=None):
-        self.installer = self.desktop.start(INSTALLER_EXE, cwd)
+    def start(self, cwd=None, args=()):
+        self.installer = self.desktop.start(INSTALLER_EXE, cwd, args)
 
     def exit_code(self, timeout=30):
         return self.installer.wait(timeout)

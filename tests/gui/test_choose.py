@@ -17,6 +17,7 @@ FOLDER_EDIT = 1003
 BROWSE = 1005
 FOLDER_VERSION = 1016
 MOD_TREE = 1013
+FAILED_OUTCOME = 1021
 MOD_DESCRIPTION = 1020
 SUMMARY = 1011
 
@@ -399,6 +400,11 @@ class ChooseTests(harness.InstallerTestCase):
     def test_cancel_on_the_confirmation_page_asks_first(self):
         self.open_confirm_page(0)
         self.assertCancelAsksFirst(CONFIRM, lambda: self.session.text(SUMMARY))
+        # Cancelled before any download: the failed page says so, and names the ticked mod.
+        self.assertEqual("インストールはキャンセルされました。\r\n"
+                         "brassfinch Velloa SimpleVoice: キャンセルのため未インストール",
+                         self.session.text(FAILED_OUTCOME))
+        self.session.screenshot("failed-cancelled")
 
 
 if __name__ == "__main__":

@@ -9,6 +9,7 @@ Run through ctest (gui.download) or by hand from tests/gui:
 
 import io
 import re
+import subprocess
 import time
 import unittest
 import zipfile
@@ -24,6 +25,11 @@ FILES_BAR = 1008
 BYTES_TEXT = 1015
 FILES_TEXT = 1018
 FINISH_HEADING = 1009
+FAILED_OUTCOME = 1021
+OPEN_LOG = 1022
+NAMES = ("brassfinch Velloa SimpleVoice", "Fieldwatch", "QVX")
+CANCELLED = "インストールはキャンセルされました。"
+NOT_INSTALLED = "キャンセルのため未インストール"
 
 TICKED = "2"
 WAITING_TEXT = "待機しています..."
@@ -155,9 +161,15 @@ class DownloadTests(harness.InstallerTestCase):
         left = [name for name in MOD_FILE_NAMES if (self.desktop.temp_folder() / name).exists()]
         self.assertEqual([], left, "downloads left in %TEMP%")
 
-    def assertFailedPageThenExit(self):
+    def assertFailedPageThenExit(self, outcome=None):
+        """The failed page, with OUTCOME (row: text, or None: the cancel line) as the
+        lines of its box when given, then Finish."""
         s = self.session
         self.assertEqual(FAILED_HEADING, s.text(FINISH_HEADING))
+        if outcome is not None:
+            lines = [CANCELLED if row is None else f"{NAMES[row]}: {text}"
+                     for row, text in outcome]
+            self.assertEqual(lines, s.text(FAILED_OUTCOME).split("\r\n"))
         finish = s.button("finish")
         self.assertTrue(finish["visible"] and finish["enabled"], finish)
         s.press("finish")
@@ -326,7 +338,7 @@ class DownloadTests(harness.InstallerTestCase):
         self.assertEqual(1, len(self.server.requests_for(2)))
         self.assertDownloadsDeleted()
         self.assertFalse((self.desktop.game_folder() / "mods").exists())
-        self.assertFailedPageThenExit()
+        self.assertFailedPageThenExit([(None, "")] + [(row, NOT_INSTALLED) for row in range(3)])
 
     def ask_while_the_worker_ends(self):
         """Row 0 arrives at once; row 1's server takes the request and answers 404 only
@@ -359,7 +371,9 @@ class DownloadTests(harness.InstallerTestCase):
         # What did arrive is deleted all the same, and the log says so.
         self.assertEqual(downloads + [f"Delete: {self.temp_download(0)}"], self.log_lines())
         self.assertDownloadsDeleted()
-        self.assertFailedPageThenExit()
+        s.screenshot("failed-two-rows")
+        self.assertFailedPageThenExit([(None, ""), (0, NOT_INSTALLED),
+                                       (1, "ダウンロード失敗（HTTP 404）")])
 
     def test_worker_ending_while_asked_then_no_goes_on_as_before(self):
         downloads = self.ask_while_the_worker_ends()
@@ -374,7 +388,19 @@ class DownloadTests(harness.InstallerTestCase):
         self.assertTrue(log[2].startswith("Installing: ") and log[2].endswith(MOD_FILE_NAMES[0]),
                         log)
         self.assertEqual([f"Delete: {self.temp_download(0)}"], log[3:])
-        self.assertFailedPageThenExit()
+        s.screenshot("failed-one-row")
+        self.assertOpenLogShowsTheLog()
+        self.assertFailedPageThenExit([(0, "インストール完了"), (1, "ダウンロード失敗（HTTP 404）")])
+
+    def assertOpenLogShowsTheLog(self):
+        """The log button opens the log in the text editor (Notepad, under Wine)."""
+        s = self.session
+        s.do("click", OPEN_LOG)
+        try:
+            s.do("wait-process", "notepad.exe", harness.WINDOW_TIMEOUT_MS)
+        finally:
+            self.desktop.start("taskkill", args=["/f", "/im", "notepad.exe"]).wait(60)
+        s.do("wait-process-gone", "notepad.exe", harness.STEP_TIMEOUT_MS)
 
     # ---- a server that never answers the TLS handshake ------------------------------
 
@@ -467,7 +493,10 @@ class DownloadTests(harness.InstallerTestCase):
         self.assertEqual(f"Failed: {row_2} - the body ended before its announced length, "
                          "after 4 tries", log[-1])
         self.assertDownloadsDeleted()
-        self.assertFailedPageThenExit()
+        s.screenshot("failed-three-reasons")
+        self.assertFailedPageThenExit([(0, "ダウンロード失敗（http へ転送されました）"),
+                                       (1, "ダウンロード失敗（途中で切断されました）"),
+                                       (2, "ダウンロード失敗（途中で切断されました）")])
 
     # ---- every download failing --------------------------------------------------------
 
@@ -488,7 +517,7 @@ class DownloadTests(harness.InstallerTestCase):
         self.assertEqual([404, 404, 404], [r.status for r in self.server.requests])
         self.assertDownloadsDeleted()
         self.assertFalse((self.desktop.game_folder() / "mods").exists())
-        self.assertFailedPageThenExit()
+        self.assertFailedPageThenExit([(row, "ダウンロード失敗（HTTP 404）") for row in range(3)])
 
 
 if __name__ == "__main__":

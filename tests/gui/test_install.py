@@ -67,9 +67,9 @@ HOSTILE_ENTRIES = [
 ]
 GOOD_ENTRY = ("mods/1.8.0.1/good/ok.smpkg", "mods\\1.8.0.1\\good\\ok.smpkg")
 
-# A long install, to be watched, asked about twice and cancelled: creating a file
-# costs Wine about 2 ms, so this many small entries take some 15 to 30 s.
-LONG_INSTALL_ENTRIES = 12000
+# A long install, to be watched, asked about twice and cancelled: files written two at
+# a time cost Wine some 0.3 to 0.6 ms each, so this many small entries take 15 to 30 s.
+LONG_INSTALL_ENTRIES = 48000
 LONG_INSTALL_ENTRY_BYTES = 2048
 
 DOWNLOADS_END_MS = 30000
@@ -509,6 +509,93 @@ class InstallTests(harness.InstallerTestCase):
                          + [f"Installing: H:\\{relative}" for relative, _ in fieldwatch]
                          + [self.deleting(1)], self.log_lines())
         self.assertEndsOn(FINISHED, FINISHED_HEADING)
+
+
+    # ---- unattended runs ---------------------------------------------------------------
+
+    def run_unattended(self, *args, timeout=60):
+        """Runs the installer with ARGS to its end, looking for any window meanwhile;
+        returns its exit code."""
+        s = self.session
+        s.start(args=args)
+        deadline = time.monotonic() + timeout
+        while s.installer.poll() is None:
+            self.assertLess(time.monotonic(), deadline, "the unattended run did not end")
+            self.assertTrue(s.check("no-msgbox", 0), "a message box in an unattended run")
+            self.assertFalse(s.check("wait-sheet", 0), "a wizard in an unattended run")
+        return s.installer.wait()
+
+    def test_unattended_run_installs_every_mod_and_exits_0(self):
+        self.assertEqual(0, self.run_unattended("/VERYSILENT"))
+        for relative, row, entry in EXPECTED_FILES:
+            self.assertEqual(self.served_data(row, entry), self.game_file(relative).read_bytes(),
+                             relative)
+        expected = ([self.downloading(row, "Done!") for row in range(3)]
+                    + [self.installing(relative) for relative, _, _ in EXPECTED_FILES]
+                    + [self.deleting(row) for row in range(3)])
+        self.assertEqual(expected, self.log_lines())
+        self.assertDownloadsDeleted()
+
+    def test_unattended_run_refuses_to_start_and_exits_1(self):
+        other = self.desktop.game_folder().parent / "Steelmarch_old"
+        shutil.rmtree(other, ignore_errors=True)
+        other.mkdir(parents=True)
+        (other / "version.xml").write_bytes(harness.version_xml("1.7.0.0").encode("utf-8"))
+        other_windows = "C:\\Games\\Steelmarch_old"
+        cases = [
+            (["/S", f"/DIR={other_windows}"],
+             f"Could not start: {other_windows} - the game is version 1.7.0.0; 1.8.0.1 is needed"),
+            (["/VERYSILENT", "/Bogus"], "Could not start: unknown switch /Bogus"),
+            (["/verysilent", "/MODS=velloa,tanks"], "Could not start: malformed switch "
+             "/MODS=velloa,tanks: the mods are velloa, fieldwatch, qvx or all"),
+        ]
+        try:
+            for args, reason in cases:
+                self.session.remove_log()
+                self.assertEqual(1, self.run_unattended(*args), args)
+                self.assertEqual([reason], self.log_lines())
+                self.assertEqual([], self.server.requests, args)
+        finally:
+            shutil.rmtree(other, ignore_errors=True)
+        self.assertFalse((self.desktop.game_folder() / "mods").exists())
+
+    def test_unattended_run_with_a_failed_mod_exits_3_and_logs_where_asked(self):
+        self.server.set_mode(2, "404")
+        log = self.desktop.game_folder().parent / "unattended.log"
+        log.unlink(missing_ok=True)
+        self.assertEqual(3, self.run_unattended("/VERYSILENT", "/MODS=velloa,QVX",
+                                                "/LOG=C:\\Games\\unattended.log"))
+        package, _, _ = EXPECTED_FILES[0]
+        self.assertEqual(self.served_data(0, None), self.game_file(package).read_bytes())
+        self.assertFalse(self.session.log_path.exists(), "a log in %TEMP% too")
+        self.assertEqual([self.downloading(0, "Done!"), self.downloading(2, "Failed"),
+                          self.installing(package), self.deleting(0)],
+                         log.read_bytes().decode("utf-8").split("\r\n")[:-1])
+        self.assertEqual([1, 0, 1], [len(self.server.requests_for(row)) for row in range(3)])
+        log.unlink()
+
+    def test_wizard_shows_the_folder_and_mods_named_on_the_command_line(self):
+        s = self.session
+        s.start(args=["/DIR=C:\\Games\\Steel March", "/MODS=fieldwatch,qvx"])
+        self.assertEqual(WELCOME, s.wait_sheet())
+        s.press("next")
+        s.wait_page(FOLDER)
+        self.assertEqual("C:\\Games\\Steel March\\", s.text(FOLDER_EDIT))
+        s.screenshot("folder-from-command-line")
+        s.do("set-text", FOLDER_EDIT, GAME_FOLDER)
+        s.press("next")
+        s.wait_page(MOD_SELECT)
+        s.screenshot("mods-from-command-line")
+        states = s.do("tree", MOD_TREE).splitlines()
+        self.assertEqual(3, len(states), states)
+        for row, line in enumerate(states):
+            self.assertEqual(row in (1, 2), line.split("\t")[1] == TICKED, line)
+        s.press("next")
+        s.wait_page(CONFIRM)
+        summary = s.text(CONFIRM_SUMMARY)
+        self.assertNotIn(MOD_NAMES[0], summary)
+        self.assertIn(MOD_NAMES[1], summary)
+        self.assertIn(MOD_NAMES[2], summary)
 
 
 if __name__ == "__main__":

@@ -14,6 +14,7 @@ from harness import FAILED, FOLDER, WELCOME
 WELCOME_TEXT = 1010
 WELCOME_HEADING = 1007
 FINISH_HEADING = 1009
+FAILED_OUTCOME = 1021
 
 PRODUCT = "Zelkor's Mods Pack"
 REQUIRED_VERSION = "1.8.0.1"
@@ -116,6 +117,23 @@ class StartupTests(harness.InstallerTestCase):
         box = self.session.message_box()
         self.assertStoppedBeforeTheLog(box, NO_CONNECTION_MESSAGE)
 
+    def test_help_switch_lists_the_switches_and_exits(self):
+        for switch in ("/?", "/HELP"):
+            self.session.install_game(REQUIRED_VERSION)
+            self.session.remove_log()
+            self.session.start(args=[switch])
+            box = self.session.message_box()
+            self.assertEqual(SHEET_TITLE, box["caption"])
+            self.assertEqual("info", box["icon"])
+            for listed in ("/VERYSILENT", "/S", "/DIR=", "/MODS=", "/LOG=", "/HELP",
+                           "velloa, fieldwatch, qvx"):
+                self.assertIn(listed, box["text"])
+            self.session.screenshot("help", window="msgbox")
+            self.assertFalse(self.session.check("wait-sheet", 0), "a wizard behind the help")
+            self.session.answer("ok")
+            self.assertEqual(0, self.session.exit_code())
+            self.assertFalse(self.session.log_path.exists())
+
     # ---- what the installer says about the game it finds -------------------------
 
     def test_missing_game_folder_asks_for_a_folder_then_opens_the_wizard(self):
@@ -172,6 +190,8 @@ class StartupTests(harness.InstallerTestCase):
         self.assertEqual(FINISH_LABEL, finish["text"])
         for hidden in ("back", "next", "cancel"):
             self.assertFalse(self.session.button(hidden)["visible"], hidden)
+        # Nothing was ticked yet: the box says only that the user cancelled.
+        self.assertEqual("インストールはキャンセルされました。", self.session.text(FAILED_OUTCOME))
 
         self.finish_and_exit()
 

@@ -1,0 +1,132 @@
+#include "app/startup.h"
+
+#include <windows.h>
+#include <clocale>
+
+#include "app/install_log.h"
+#include "app/preflight.h"
+#include "app/state.h"
+#include "app/version_file.h"
+#include "mods/catalog.h"
+#include "mods/download_worker.h"
+#include "mods/file_replace.h"
+#include "mods/install_progress.h"
+#include "mods/install_worker.h"
+#include "wizard/wizard.h"
+
+namespace {
+
+// A file of the temporary folder, or nothing when the path would not fit.
+std::wstring InTempFolder(const wchar_t* name)
+{
+    wchar_t temp[256];
+    DWORD length = GetTempPathW(256, temp);
+    if (length == 0 || length + lstrlenW(name) >= 256) return std::wstring();
+    return std::wstring(temp) + name;
+}
+
+std::wstring AbsolutePath(const std::wstring& path)
+{
+    wchar_t full[MAX_PATH];
+    DWORD length = GetFullPathNameW(path.c_str(), MAX_PATH, full, nullptr);
+    return length > 0 && length < MAX_PATH ? std::wstring(full, length) : path;
+}
+
+int CouldNotStart(const std::wstring& reason)
+{
+    LogWrite(L"Could not start: %ls\n", reason.c_str());
+    return ExitCouldNotStart;
+}
+
+// The folder an unattended run installs into: /DIR, else the detected one; either
+// must hold the supported version. False, with the reason logged, otherwise.
+bool SettleGameFolder(const Switches& switches)
+{
+    std::wstring folder = switches.folder.empty() ? std::wstring() : AbsolutePath(switches.folder);
+    if (folder.empty()) {
+        VersionFileReader();
+        if (GameVersion.empty()) {
+            CouldNotStart(L"no game folder was found; name it with /DIR");
+            return false;
+        }
+        folder = GameFolder;
+    }
+    std::string version;
+    if (!ReadVersionFile(folder.c_str(), version)) {
+        CouldNotStart(folder + L" - no readable version.xml of the game there");
+        return false;
+    }
+    if (!IsRequiredGameVersion(version)) {
+        CouldNotStart(folder + L" - the game is version " + std::wstring(version.begin(), version.end())
+                      + L"; " + std::wstring(RequiredGameVersion, RequiredGameVersion + 7)
+                      + L" is needed");
+        return false;
+    }
+    if (!VersionFileReader(folder.c_str())) {
+        CouldNotStart(folder + L" - the path is too long");
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool OpenInstallLogFor(const Switches& switches)
+{
+    std::wstring log = switches.logPath.empty() ? InTempFolder(L"installer.log")
+                                                : AbsolutePath(switches.logPath);
+    return !log.empty() && OpenInstallLog(log.c_str());
+}
+
+void StartReplaceJournal()
+{
+    std::wstring journal = InTempFolder(L"installer.journal");
+    if (journal.empty()) return;
+    RemoveLeftoversOfEarlierRun(journal, CatalogueDownloadPaths());
+    UseReplaceJournal(journal);
+}
+
+void UseFolderFromCommandLine(const std::wstring& folder)
+{
+    std::wstring full = AbsolutePath(folder);
+    GameFolderFromCommandLine = true;
+    if (VersionFileReader(full.c_str()) && IsRequiredGameVersion(GameVersion)) return;
+    GameVersion.clear();
+    lstrcpynW(GameFolder, full.c_str(), GameFolderChars);
+}
+
+void UseModsFromCommandLine(const Switches& switches)
+{
+    for (int row = 0; row < ModCount; ++row) ModCatalog[row].selected = switches.mods[row];
+}
+
+int RunUnattended(const Switches& switches, bool parsed, const std::wstring& problem)
+{
+    // The log comes first: every reason not to start is written to it.
+    if (!OpenInstallLogFor(switches)) return ExitCouldNotStart;
+    setlocale(LC_ALL, "ja_JP.UTF-8");
+    int code = ExitCouldNotStart;
+    if (!parsed) {
+        CouldNotStart(problem);
+    } else if (IsGameClientRunning()) {
+        CouldNotStart(L"Steelmarch is running");
+    } else if (!HasInternetConnection()) {
+        CouldNotStart(L"there is no Internet connection");
+    } else {
+        StartReplaceJournal();
+        if (SettleGameFolder(switches)) {
+            for (int row = 0; row < ModCount; ++row)
+                ModCatalog[row].selected = !switches.modsGiven || switches.mods[row];
+            DownloadWorker(&DownloadProgress);
+            InstallWorker(&InstallProgress);
+            DeleteDownloadedFiles();
+            code = EverythingInstalled(SelectedModCount(), DownloadedFiles.size(),
+                                       InstallProgress.failures)
+                 ? ExitInstalled
+                 : ExitModFailed;
+        }
+        EndReplaceJournal();
+    }
+    CloseInstallLog();
+    return code;
+}

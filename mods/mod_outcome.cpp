@@ -1,0 +1,4 @@
+#include "mods/mod_outcome.h"
+
+ModOutcome ModOutcomes[ModCount];
+bool SetupCancelled = false;
