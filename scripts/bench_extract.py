@@ -3,7 +3,10 @@
 the same 5,000-entry archive of about 200 MiB, alternating runs; then the peak working
 set for a 1 MiB and a 1 GiB job.
 
-    scripts/bench_extract.py [--runs 5]
+    scripts/bench_extract.py [--runs 5] [--target FOLDER]
+
+FOLDER (default build/bench-extract/game) is where both extract to: a tmpfs there
+takes the disk's own noise out of the comparison.
 
 Run it after scripts/test.sh has built the test tree (build/).
 """
@@ -67,6 +70,7 @@ def run_unzip(archive, target):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--target", default=os.path.join(WORK, "game"))
     args = parser.parse_args()
     os.makedirs(WORK, exist_ok=True)
     subprocess.run(["bash", "-c", ". scripts/wine-env.sh '%s'; wine_prefix_ready" % PREFIX],
@@ -75,7 +79,7 @@ def main():
     big = os.path.join(WORK, "5000-entries.zip")
     make_archive(big, 5000, 40 * 1024)
     unpacked = sum(i.file_size for i in zipfile.ZipFile(big).infolist())
-    target = os.path.join(WORK, "game")
+    target = args.target
     product, product_wall, unzip = [], [], []
     for _ in range(args.runs):
         seconds, wall, _peak = run_product(big, target)
