@@ -44,7 +44,7 @@ bool ParseModList(const std::wstring& list, bool (&mods)[ModCount])
 }  // namespace
 
 const wchar_t SwitchHelp[] =
-    L"使い方: インストーラー [オプション]\n"
+    L"使い方: ZelkorsModsPackSetup.exe [オプション]\n"
     L"\n"
     L"/VERYSILENT または /S\n"
     L"    ウィンドウを表示せずにインストールして終了します。\n"
@@ -58,8 +58,10 @@ const wchar_t SwitchHelp[] =
     L"/? または /HELP\n"
     L"    この説明を表示します。\n"
     L"\n"
-    L"/VERYSILENT の終了コード: 0 すべてインストール完了、\n"
-    L"1 開始できません、3 インストールできなかったMODがあります。";
+    L"/VERYSILENT の終了コード:\n"
+    L"    0  すべてのMODをインストールしました。\n"
+    L"    1  インストールを開始できませんでした。\n"
+    L"    3  インストールできなかったMODがあります。";
 
 bool ParseSwitches(const std::vector<std::wstring>& arguments, Switches& switches,
                    std::wstring& problem)

@@ -127,6 +127,17 @@ def wait_for_page(session, page, timeout=60):
     raise SystemExit(f"page {page} did not come")
 
 
+def finish_job(session):
+    session.do("wait-page", FINISHED, 600000)
+    session.press("finish")
+    session.do("wait-closed", harness.STEP_TIMEOUT_MS)
+
+
+def end_session(desktop, session):
+    session.close()
+    shutil.rmtree(desktop.game_folder(), ignore_errors=True)
+
+
 def run_one(desktop, server, row, label_download, label_install, interval_ms):
     session = harness.InstallerSession(desktop, f"bench-row{row}")
     session.install_game("1.8.0.1")
@@ -139,12 +150,9 @@ def run_one(desktop, server, row, label_download, label_install, interval_ms):
         wait_for_page(session, DOWNLOAD)
         measure_page(session, DOWNLOAD, phases[0], interval_ms)
         measure_page(session, INSTALL, phases[1], interval_ms)
-        session.do("wait-page", FINISHED, 600000)
-        session.press("finish")
-        session.do("wait-closed", harness.STEP_TIMEOUT_MS)
+        finish_job(session)
     finally:
-        session.close()
-        shutil.rmtree(desktop.game_folder(), ignore_errors=True)
+        end_session(desktop, session)
     return phases
 
 
@@ -171,12 +179,9 @@ def time_job(desktop, row):
             if start is not None and b"Delete:" in text:
                 end = now
             time.sleep(0.005)
-        session.do("wait-page", FINISHED, 600000)
-        session.press("finish")
-        session.do("wait-closed", harness.STEP_TIMEOUT_MS)
+        finish_job(session)
     finally:
-        session.close()
-        shutil.rmtree(desktop.game_folder(), ignore_errors=True)
+        end_session(desktop, session)
     if end is None:
         raise SystemExit(f"row {row}: the job did not end")
     return end - start, end - (installing or end)
