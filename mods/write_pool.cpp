@@ -70,7 +70,10 @@ WritePool* StartWritePool(int writers, int slots)
     pool->finished.assign(slots, false);
     for (int i = 0; i < writers; ++i) {
         HANDLE writer = CreateThread(nullptr, 0, Writer, pool, 0, nullptr);
-        if (writer) pool->writers.push_back(writer);
+        if (!writer) continue;
+        // The wizard's own thread comes first: its answers must not wait on bulk writes.
+        SetThreadPriority(writer, THREAD_PRIORITY_BELOW_NORMAL);
+        pool->writers.push_back(writer);
     }
     return pool;
 }

@@ -1,10 +1,9 @@
 #pragma once
-// Writing several small files at once. Under Wine each file costs four trips to the
-// wine server (create, first write, rename, close) that mostly wait, so two writers
-// finish nearly twice as many files in the same time; on Windows the file system
-// overlaps them too. Files are handed over whole, in memory, in a fixed ring of
-// slots, and handed back in the order they were given, so whoever logs them keeps
-// that order.
+// Writing small files on threads of their own. Under Wine each file costs four trips
+// to the wine server (create, first write, rename, close) that mostly wait; a writer
+// makes them while the giver reads and inflates what comes next. Files are handed
+// over whole, in memory, in a fixed ring of slots, and handed back in the order they
+// were given, so whoever logs them keeps that order.
 #include <windows.h>
 #include <functional>
 #include <string>
