@@ -315,11 +315,7 @@ void ExtractLargeEntry(ArchiveRun& run, const Entry& entry, const std::wstring& 
             outcome = copied == CopyResult::DataError ? WriteOutcome::DamagedData
                                                       : WriteOutcome::NotWritten;
         } else {
-            switch (CommitReplace(replace, entry.info.uncompressed_size)) {
-            case CommitResult::Done: break;
-            case CommitResult::WrongSize: outcome = WriteOutcome::DamagedData; break;
-            case CommitResult::NotMoved: outcome = WriteOutcome::NotMoved; break;
-            }
+            outcome = OutcomeOfCommit(CommitReplace(replace, entry.info.uncompressed_size));
         }
     }
     LogEntryOutcome(destination, outcome);

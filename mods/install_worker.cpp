@@ -51,47 +51,14 @@ bool MoveDownloadIntoPlace(const wchar_t* packagePath, const std::wstring& desti
     return true;
 }
 
-}  // namespace
-
-static bool CopyPackage(const wchar_t* packagePath, InstallCounters& progress);
-
-bool InstallPackage(const wchar_t* packagePath, InstallCounters& progress)
+// Copies the download beside its destination, then moves the copy into place.
+bool CopyPackage(const wchar_t* packagePath, const std::wstring& destination)
 {
-    bool installed = CopyPackage(packagePath, progress);
-    if (!installed) progress.filesFailed.fetch_add(1);
-    return installed;
-}
-
-static bool CopyPackage(const wchar_t* packagePath, InstallCounters& progress)
-{
-    std::wstring folder = std::wstring(GameFolder) + L"\\mods\\"
-                        + std::wstring(GameVersion.begin(), GameVersion.end());
-    std::wstring destination = folder + L"\\" + FileNameOf(packagePath);
-    LogWrite(L"Installing: %ls\n", destination.c_str());
-    if (destination.size() >= 256) {
-        LogWrite(L"Failed: %ls - the path is too long\n", destination.c_str());
-        return false;
-    }
-    SetCurrentFile(progress, destination.c_str());
-
     HANDLE source = CreateFileW(packagePath, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     LARGE_INTEGER size;
     if (source == INVALID_HANDLE_VALUE || !GetFileSizeEx(source, &size)) {
         if (source != INVALID_HANDLE_VALUE) CloseHandle(source);
-        LogWrite(L"Failed: %ls - the download could not be opened\n", packagePath);
-        return false;
-    }
-    WaitWhileWorkersPaused();
-    SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
-    CloseHandle(source);
-    if (MoveDownloadIntoPlace(packagePath, destination)) {
-        progress.filesInstalled.fetch_add(1);
-        return true;
-    }
-    source = CreateFileW(packagePath, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (source == INVALID_HANDLE_VALUE) {
         LogWrite(L"Failed: %ls - the download could not be opened\n", packagePath);
         return false;
     }
@@ -111,7 +78,6 @@ static bool CopyPackage(const wchar_t* packagePath, InstallCounters& progress)
     }
     switch (CommitReplace(replace, (unsigned long long)size.QuadPart)) {
     case CommitResult::Done:
-        progress.filesInstalled.fetch_add(1);
         return true;
     case CommitResult::WrongSize:
         LogWrite(L"Failed: %ls - the file could not be written\n", destination.c_str());
@@ -121,6 +87,34 @@ static bool CopyPackage(const wchar_t* packagePath, InstallCounters& progress)
         LogNotReplaced(destination);
         return false;
     }
+}
+
+bool PlacePackage(const wchar_t* packagePath, InstallCounters& progress)
+{
+    std::wstring folder = std::wstring(GameFolder) + L"\\mods\\"
+                        + std::wstring(GameVersion.begin(), GameVersion.end());
+    std::wstring destination = folder + L"\\" + FileNameOf(packagePath);
+    LogWrite(L"Installing: %ls\n", destination.c_str());
+    if (destination.size() >= 256) {
+        LogWrite(L"Failed: %ls - the path is too long\n", destination.c_str());
+        return false;
+    }
+    SetCurrentFile(progress, destination.c_str());
+    WaitWhileWorkersPaused();
+    SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
+    if (!MoveDownloadIntoPlace(packagePath, destination) && !CopyPackage(packagePath, destination))
+        return false;
+    progress.filesInstalled.fetch_add(1);
+    return true;
+}
+
+}  // namespace
+
+bool InstallPackage(const wchar_t* packagePath, InstallCounters& progress)
+{
+    bool installed = PlacePackage(packagePath, progress);
+    if (!installed) progress.filesFailed.fetch_add(1);
+    return installed;
 }
 
 DWORD WINAPI InstallWorker(LPVOID counters)

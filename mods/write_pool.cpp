@@ -29,12 +29,7 @@ WriteOutcome WriteWholeFile(WriteJob& job)
         AbortReplace(replace);
         return WriteOutcome::NotWritten;
     }
-    switch (CommitReplace(replace, job.expectedSize)) {
-    case CommitResult::Done: return WriteOutcome::Written;
-    case CommitResult::WrongSize: return WriteOutcome::DamagedData;  // shorter or longer than stated
-    case CommitResult::NotMoved:
-    default: return WriteOutcome::NotMoved;
-    }
+    return OutcomeOfCommit(CommitReplace(replace, job.expectedSize));
 }
 
 DWORD WINAPI Writer(LPVOID parameter)
@@ -62,6 +57,16 @@ DWORD WINAPI Writer(LPVOID parameter)
 }
 
 }  // namespace
+
+WriteOutcome OutcomeOfCommit(CommitResult result)
+{
+    switch (result) {
+    case CommitResult::Done: return WriteOutcome::Written;
+    case CommitResult::WrongSize: return WriteOutcome::DamagedData;
+    case CommitResult::NotMoved:
+    default: return WriteOutcome::NotMoved;
+    }
+}
 
 WritePool* StartWritePool(int writers, int slots)
 {

@@ -9,7 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "mods/file_replace.h"
+
 enum class WriteOutcome { Written, NotCreated, NotWritten, DamagedData, NotMoved };
+// What a commit's result means for the file: a size other than the one stated means
+// the data was damaged.
+WriteOutcome OutcomeOfCommit(CommitResult result);
 
 struct WriteJob {
     std::wstring destination;
