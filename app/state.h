@@ -15,3 +15,6 @@ extern const wchar_t DefaultGameFolder[];
 extern const wchar_t* const CandidateFolders[CandidateFolderCount];
 extern const char RequiredGameVersion[];
 extern const wchar_t ProductName[];
+// The product's version, as the build gives it ("1.0.0").
+extern const wchar_t ProductVersion[];
+extern const wchar_t Publisher[];
