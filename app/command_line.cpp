@@ -5,9 +5,6 @@
 
 namespace {
 
-// The catalogue rows by the names /MODS takes.
-const wchar_t* const ModKeys[ModCount] = {L"velloa", L"fieldwatch", L"qvx"};
-
 bool SameText(const std::wstring& a, const wchar_t* b)
 {
     return CompareStringOrdinal(a.c_str(), (int)a.size(), b, -1, TRUE) == CSTR_EQUAL;
@@ -31,7 +28,7 @@ bool ParseModList(const std::wstring& list, bool (&mods)[ModCount])
                                                            : comma - start));
         bool known = SameText(item, L"all");
         for (int row = 0; row < ModCount; ++row) {
-            bool named = SameText(item, ModKeys[row]);
+            bool named = SameText(item, ModCatalog[row].key);
             mods[row] = mods[row] || named || SameText(item, L"all");
             known = known || named;
         }
@@ -55,13 +52,15 @@ const wchar_t SwitchHelp[] =
     L"    (velloa, fieldwatch, qvx または all)。\n"
     L"/LOG=\"ファイル\"\n"
     L"    ログの保存先を指定します。\n"
+    L"/UNINSTALL\n"
+    L"    インストールしたMODを取り除き、置き換えた元のファイルを戻します。\n"
     L"/? または /HELP\n"
     L"    この説明を表示します。\n"
     L"\n"
     L"/VERYSILENT の終了コード:\n"
-    L"    0  すべてのMODをインストールしました。\n"
+    L"    0  すべてのMODをインストールしました (アンインストール: すべて戻しました)。\n"
     L"    1  インストールを開始できませんでした。\n"
-    L"    3  インストールできなかったMODがあります。";
+    L"    3  インストールできなかったMODがあります (アンインストール: 残したファイルがあります)。";
 
 bool ParseSwitches(const std::vector<std::wstring>& arguments, Switches& switches,
                    std::wstring& problem)
@@ -80,13 +79,15 @@ bool ParseSwitches(const std::vector<std::wstring>& arguments, Switches& switche
         if (!value.empty() && value.back() == L'"') value.pop_back();
 
         if (SameText(name, L"VERYSILENT") || SameText(name, L"S") || SameText(name, L"?")
-            || SameText(name, L"HELP")) {
+            || SameText(name, L"HELP") || SameText(name, L"UNINSTALL")) {
             if (hasValue) {
                 problem = L"malformed switch " + argument + L": it takes no value";
                 return false;
             }
             if (SameText(name, L"VERYSILENT") || SameText(name, L"S"))
                 switches.silent = true;
+            else if (SameText(name, L"UNINSTALL"))
+                switches.uninstall = true;
             else
                 switches.help = true;
         } else if (SameText(name, L"DIR") || SameText(name, L"LOG") || SameText(name, L"MODS")) {

@@ -4,6 +4,7 @@
 //   /DIR="folder"       the game folder
 //   /MODS=list          velloa, fieldwatch, qvx, comma-separated, or all
 //   /LOG="file"         where the install log goes
+//   /UNINSTALL          takes the pack out of the game folder again
 //   /? or /HELP         a message box listing the switches
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@
 struct Switches {
     bool silent = false;
     bool help = false;
+    bool uninstall = false;
     std::wstring folder;  // empty: not given
     bool modsGiven = false;
     bool mods[ModCount] = {};

@@ -9,6 +9,7 @@
 #include "app/install_log.h"
 #include "app/preflight.h"
 #include "app/startup.h"
+#include "app/uninstall.h"
 #include "app/state.h"
 #include "app/version_file.h"
 #include "mods/download_worker.h"
@@ -52,6 +53,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
         ShowSwitchHelp(L"");
         return 0;
     }
+    if (parsed && switches.uninstall) return RunUninstall(instance, switches);
     if (switches.silent) return RunUnattended(switches, parsed, problem);
     if (!parsed) {
         ShowSwitchHelp(L"コマンドラインのオプションが正しくありません。\n\n");

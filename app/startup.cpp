@@ -6,6 +6,7 @@
 #include "app/install_log.h"
 #include "app/preflight.h"
 #include "app/state.h"
+#include "app/uninstall.h"
 #include "app/version_file.h"
 #include "mods/catalog.h"
 #include "mods/download_worker.h"
@@ -80,6 +81,7 @@ bool OpenInstallLogFor(const Switches& switches)
 
 void StartReplaceJournal()
 {
+    ClearMovedUninstallers();
     std::wstring journal = InTempFolder(L"installer.journal");
     if (journal.empty()) return;
     RemoveLeftoversOfEarlierRun(journal, CatalogueDownloadPaths());

@@ -7,7 +7,8 @@
 // /LOG's file, else installer.log in the temporary folder. False when it cannot be
 // opened.
 bool OpenInstallLogFor(const Switches& switches);
-// Removes what a killed run left behind, then journals this run's temporary files.
+// Removes what a killed run (or an uninstall's copy of itself) left behind, then
+// journals this run's temporary files.
 void StartReplaceJournal();
 
 // The wizard's start with /DIR: the folder page shows the folder given, and its

@@ -1,7 +1,6 @@
 #include "mods/archive_installer.h"
 
 #include <windows.h>
-#include <shlobj.h>
 #include <cstring>
 
 #include <unordered_set>
@@ -12,6 +11,7 @@
 #include "mods/archive_file.h"
 #include "mods/file_replace.h"
 #include "mods/install_progress.h"
+#include "mods/recorded_install.h"
 #include "mods/worker_pause.h"
 #include "mods/write_pool.h"
 
@@ -204,7 +204,7 @@ void MakeFolderOnce(ArchiveRun& run, const std::wstring& folder)
 {
     if (run.foldersMade.count(folder)) return;
     WaitWhileWorkersPaused();
-    SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
+    CreateFolderRecorded(folder);
     run.foldersMade.insert(folder);
 }
 

@@ -19,9 +19,10 @@
 ModEntry ModCatalog[ModCount] = {
     {MOD_URL_0, L"brassfinch.velloa_simple_voice_mod_2017.2.smpkg",
      L"brassfinch Velloa SimpleVoice", L"シンプルなVelloaのサウンドMOD", false, false,
-     MOD_SHA256_0},
-    {MOD_URL_1, L"fieldwatch.zip", L"Fieldwatch", L"Fieldwatch", true, false, MOD_SHA256_1},
-    {MOD_URL_2, L"qvx-8.3.5.zip", L"QVX", L"Offcial QVX", true, false, MOD_SHA256_2},
+     MOD_SHA256_0, L"velloa"},
+    {MOD_URL_1, L"fieldwatch.zip", L"Fieldwatch", L"Fieldwatch", true, false, MOD_SHA256_1,
+     L"fieldwatch"},
+    {MOD_URL_2, L"qvx-8.3.5.zip", L"QVX", L"Offcial QVX", true, false, MOD_SHA256_2, L"qvx"},
 };
 
 int SelectedModCount()

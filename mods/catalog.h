@@ -10,6 +10,7 @@ struct ModEntry {
     bool isArchive;  // zip archive to extract; otherwise a package copied whole
     bool selected;   // written by the mod selection page only
     const char* sha256;  // 64 hex digits the download must hash to; empty: not pinned
+    const wchar_t* key;  // the row's name on the command line and in the install record
 };
 
 constexpr int ModCount = 3;

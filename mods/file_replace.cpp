@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/install_log.h"
+#include "mods/recorded_install.h"
 #include "mods/worker_pause.h"
 
 namespace {
@@ -93,6 +94,7 @@ bool BeginReplace(const std::wstring& destination, FileReplace& replace)
     replace.destination = destination;
     replace.temporary = TemporaryFileFor(destination);
     replace.written = 0;
+    if (RecordingInstall()) replace.hash.Start();
     WaitWhileWorkersPaused();
     NoteInJournal(replace.temporary);
     // DELETE access lets the finished file be renamed through this handle.
@@ -107,6 +109,7 @@ bool WriteReplace(FileReplace& replace, const void* bytes, DWORD count)
     DWORD written = 0;
     bool whole = WriteFile(replace.file, bytes, count, &written, nullptr) && written == count;
     replace.written += written;
+    replace.hash.Add(bytes, written);
     return whole;
 }
 
@@ -117,7 +120,13 @@ CommitResult CommitReplace(FileReplace& replace, unsigned long long expectedSize
         return CommitResult::WrongSize;
     }
     WaitWhileWorkersPaused();
-    if (RenameOverDestination(replace)) return CommitResult::Done;
+    if (!NoteFileBeforePlacing(replace.destination, replace.written, replace.hash.FinishHex())) {
+        AbortReplace(replace);
+        return CommitResult::NotMoved;
+    }
+    bool placed = RenameOverDestination(replace);
+    PlacementEnded(replace.destination, placed);
+    if (placed) return CommitResult::Done;
     DeleteFileW(replace.temporary.c_str());
     return CommitResult::NotMoved;
 }

@@ -8,11 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "mods/sha256.h"
+
 struct FileReplace {
     std::wstring destination;
     std::wstring temporary;
     HANDLE file = INVALID_HANDLE_VALUE;
     unsigned long long written = 0;
+    Sha256 hash;  // of the bytes written, while an install is being recorded
 };
 
 // Creates the temporary file beside the destination. False when it cannot be made.
@@ -20,7 +23,8 @@ bool BeginReplace(const std::wstring& destination, FileReplace& replace);
 // False when the bytes could not all be written.
 bool WriteReplace(FileReplace& replace, const void* bytes, DWORD count);
 // Moves the temporary file over the destination when exactly expectedSize bytes
-// were written. On any failure only the temporary file is removed.
+// were written, noting it in the install record first. On any failure only the
+// temporary file is removed.
 enum class CommitResult { Done, WrongSize, NotMoved };
 CommitResult CommitReplace(FileReplace& replace, unsigned long long expectedSize);
 // The log line of a commit that could not move the file into place.

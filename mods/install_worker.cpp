@@ -1,15 +1,17 @@
 #include "mods/install_worker.h"
 
 #include <aclapi.h>
-#include <shlobj.h>
 #include <string>
 #include <vector>
 
 #include "app/install_log.h"
 #include "app/state.h"
 #include "mods/archive_installer.h"
+#include "mods/catalog.h"
 #include "mods/download_worker.h"
 #include "mods/file_replace.h"
+#include "mods/recorded_install.h"
+#include "mods/sha256.h"
 #include "mods/mod_outcome.h"
 #include "mods/worker_pause.h"
 
@@ -34,6 +36,22 @@ bool CopyFileData(HANDLE source, FileReplace& replace)
     }
 }
 
+// A pinned row's download was checked against its pin as it arrived; any other is
+// read once for the install record.
+bool PackageHash(const wchar_t* packagePath, std::string& sha256, unsigned long long& size)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(packagePath, GetFileExInfoStandard, &data)) return false;
+    size = (unsigned long long)data.nFileSizeHigh << 32 | data.nFileSizeLow;
+    for (const ModEntry& mod : ModCatalog)
+        if (mod.sha256[0] && FileNameOf(packagePath) == mod.fileName) {
+            sha256 = mod.sha256;
+            for (char& c : sha256) c = (char)tolower((unsigned char)c);
+            return true;
+        }
+    return HashFile(packagePath, sha256, size);
+}
+
 // The download is deleted once installed, so on the same volume it is moved into
 // place rather than copied: one rename, as safe as the copy's own final rename. A
 // moved file brings the permissions of the temporary folder along; it is made to
@@ -42,7 +60,13 @@ bool CopyFileData(HANDLE source, FileReplace& replace)
 bool MoveDownloadIntoPlace(const wchar_t* packagePath, const std::wstring& destination)
 {
     WaitWhileWorkersPaused();
-    if (!MoveFileExW(packagePath, destination.c_str(), MOVEFILE_REPLACE_EXISTING)) return false;
+    std::string sha256;
+    unsigned long long size = 0;
+    if (RecordingInstall() && !PackageHash(packagePath, sha256, size)) return false;
+    if (!NoteFileBeforePlacing(destination, size, sha256)) return false;
+    bool moved = MoveFileExW(packagePath, destination.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+    PlacementEnded(destination, moved);
+    if (!moved) return false;
     ACL inheritOnly;
     if (InitializeAcl(&inheritOnly, sizeof inheritOnly, ACL_REVISION))
         SetNamedSecurityInfoW(const_cast<wchar_t*>(destination.c_str()), SE_FILE_OBJECT,
@@ -101,7 +125,7 @@ bool PlacePackage(const wchar_t* packagePath, InstallCounters& progress)
     }
     SetCurrentFile(progress, destination.c_str());
     WaitWhileWorkersPaused();
-    SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
+    CreateFolderRecorded(folder);
     if (!MoveDownloadIntoPlace(packagePath, destination) && !CopyPackage(packagePath, destination))
         return false;
     progress.filesInstalled.fetch_add(1);
@@ -130,16 +154,24 @@ DWORD WINAPI InstallWorker(LPVOID counters)
     progress.filesToInstall = total;
     if (DownloadedFiles.empty()) return 1;
 
+    // Each mod's files go into the record as they are placed; the record is saved
+    // after each mod.
+    BeginRecordedInstall(GameFolder);
     for (const DownloadedFile& file : DownloadedFiles) {
         int filesFailedBefore = progress.filesFailed;
+        SetRecordedMod(file.row);
         bool installed = file.isArchive
                        ? ArchiveInstaller(file.path.c_str(), GameFolder, progress)
                        : InstallPackage(file.path.c_str(), progress);
         if (!installed) progress.failures.fetch_add(1);
+        // Only a mod that went in whole shows which of its earlier files are stale.
+        if (installed) RemoveFilesNoLongerInstalled(file.row);
+        SaveRecordedInstall();
         ModOutcome& outcome = ModOutcomes[file.row];
         outcome.stage = installed ? ModStage::Installed : ModStage::InstallFailed;
         outcome.filesFailed = progress.filesFailed - filesFailedBefore;
     }
+    EndRecordedInstall();
     DeleteDownloadedFiles();
     return 1;
 }

@@ -10,6 +10,8 @@
 #define IDD_CONFIRM 120
 #define IDD_MODSELECT 121
 #define IDD_INSTALL 122
+// The uninstall's progress window
+#define IDD_UNINSTALL 130
 
 #define IDB_WATERMARK 132
 #define IDB_HEADER 135
@@ -45,3 +47,6 @@
 #define IDC_INSTALL_FILE 1012
 #define IDC_INSTALL_BAR 1019
 #define IDC_INSTALL_DETAILS 1005
+// Uninstall progress window
+#define IDC_UNINSTALL_TEXT 1030
+#define IDC_UNINSTALL_BAR 1031

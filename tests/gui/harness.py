@@ -184,6 +184,20 @@ class WineDesktop:
     def drive_c(self):
         return self.prefix / "drive_c"
 
+    def registry(self, key):
+        """{key: {value name: (type, data)}} of KEY and every key below it, read from the
+        prefix's own registry with "wine reg query"; {} when KEY does not exist."""
+        found = subprocess.run(["wine", "reg", "query", key, "/s"], env=self.env,
+                               stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
+        keys, current = {}, None
+        for line in found.stdout.decode("utf-8", "replace").splitlines():
+            if line.startswith("HKEY_"):
+                current = keys.setdefault(line.strip(), {})
+            elif current is not None and line.startswith("    "):
+                name, kind, data = (line.strip().split("    ", 2) + ["", ""])[:3]
+                current[name] = (kind, data)
+        return keys
+
     def temp_folder(self):
         """%TEMP% as the installer sees it, on the Unix side."""
         if self._temp_folder is None:
@@ -262,8 +276,23 @@ class InstallerSession:
 
     # ---- the installer -----------------------------------------------------------
 
-    def start(self, cwd=None, args=()):
-        self.installer = self.desktop.start(INSTALLER_EXE, cwd, args)
+    def start(self, cwd=None, args=(), exe=None):
+        """Starts the installer, or EXE (a Windows path, say), with ARGS."""
+        self.installer = self.desktop.start(exe or INSTALLER_EXE, cwd, args)
+
+    def run_without_windows(self, *args, exe=None, timeout=60):
+        """Runs the installer (or EXE) with ARGS to its end, failing on any window it
+        shows meanwhile; returns its exit code."""
+        self.start(args=args, exe=exe)
+        deadline = time.monotonic() + timeout
+        while self.installer.poll() is None:
+            if time.monotonic() > deadline:
+                raise DriverFailed(f"{args}: the run did not end within {timeout} s")
+            if not self.check("no-msgbox", 0):
+                raise DriverFailed(f"{args}: a message box in a run without windows")
+            if self.check("wait-sheet", 0):
+                raise DriverFailed(f"{args}: a wizard in a run without windows")
+        return self.installer.wait()
 
     def exit_code(self, timeout=30):
         return self.installer.wait(timeout)

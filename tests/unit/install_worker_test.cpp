@@ -119,7 +119,11 @@ TEST_F(InstallWorkerRun, PackageGoesToTheVersionedFolderUnderItsOwnName)
     EXPECT_EQ(1, again.filesInstalled.load());
     EXPECT_EQ(0, again.failures.load());
     EXPECT_FALSE(FileExists(second));
-    EXPECT_EQ(Line("Installing", game + L"\\mods\\1.8.0.1\\音声.smpkg") + Line("Delete", second),
+    // The same row under a new name: the file its last install placed is stale.
+    EXPECT_FALSE(FileExists(installed));
+    EXPECT_EQ(Line("Installing", game + L"\\mods\\1.8.0.1\\音声.smpkg")
+                  + "Removed: " + Utf8(installed) + " - the mod no longer installs it\r\n"
+                  + Line("Delete", second),
               log);
 }
 

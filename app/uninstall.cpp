@@ -1,0 +1,224 @@
+#include "app/uninstall.h"
+
+#include <clocale>
+#include <string>
+
+#include "app/install_log.h"
+#include "app/preflight.h"
+#include "app/startup.h"
+#include "app/state.h"
+#include "app/uninstall_window.h"
+#include "app/version_file.h"
+#include "mods/install_record.h"
+#include "mods/uninstaller.h"
+
+namespace {
+
+const wchar_t QuestionCaption[] = L"セットアップ";
+// How many kept files the closing message names; the log names them all.
+constexpr size_t NamedFilesAtMost = 10;
+
+std::wstring RunningExe()
+{
+    wchar_t path[MAX_PATH];
+    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return length > 0 && length < MAX_PATH ? std::wstring(path, length) : std::wstring();
+}
+
+std::wstring TempFolder()
+{
+    wchar_t temp[MAX_PATH];
+    DWORD length = GetTempPathW(MAX_PATH, temp);
+    return length > 0 && length < MAX_PATH ? std::wstring(temp, length) : std::wstring();
+}
+
+// The copy Apps & Features starts lives in the record folder it is about to remove.
+bool RunsFromARecordFolder()
+{
+    std::wstring self = RunningExe();
+    size_t slash = self.rfind(L'\\');
+    if (slash == std::wstring::npos || slash == 0) return false;
+    size_t parent = self.rfind(L'\\', slash - 1);
+    std::wstring folder = self.substr(parent == std::wstring::npos ? 0 : parent + 1,
+                                      slash - (parent == std::wstring::npos ? 0 : parent + 1));
+    return CompareStringOrdinal(folder.c_str(), -1, RecordFolderName, -1, TRUE) == CSTR_EQUAL;
+}
+
+// Runs the same command from a copy in the temporary folder and waits for it, so that
+// the copy in the record folder can be moved away. The copy is in a job that ends with
+// this process: whoever stops this uninstall stops it whole.
+bool RunFromTemporaryCopy(int& exitCode)
+{
+    std::wstring temp = TempFolder();
+    if (temp.empty()) return false;
+    std::wstring copy = temp + L"ZelkorsModsPackUninstall-" + std::to_wstring(GetCurrentProcessId())
+                      + L".exe";
+    if (!CopyFileW(RunningExe().c_str(), copy.c_str(), FALSE)) return false;
+    HANDLE job = CreateJobObjectW(nullptr, nullptr);
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (job) SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+    std::wstring command = GetCommandLineW();
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(copy.c_str(), &command[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED,
+                        nullptr, nullptr, &startup, &process)) {
+        if (job) CloseHandle(job);
+        DeleteFileW(copy.c_str());
+        return false;
+    }
+    if (job) AssignProcessToJobObject(job, process.hProcess);
+    ResumeThread(process.hThread);
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = ExitCouldNotStart;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    if (job) CloseHandle(job);
+    DeleteFileW(copy.c_str());
+    exitCode = (int)code;
+    return true;
+}
+
+std::wstring AbsoluteFolder(const std::wstring& folder)
+{
+    wchar_t full[MAX_PATH];
+    DWORD length = GetFullPathNameW(folder.c_str(), MAX_PATH, full, nullptr);
+    std::wstring path = length > 0 && length < MAX_PATH ? std::wstring(full, length) : folder;
+    if (path.size() > 3 && path.back() == L'\\') path.pop_back();
+    return path;
+}
+
+// /DIR, else the game folder found as at start-up, else the default one.
+std::wstring FolderToUninstall(const Switches& switches)
+{
+    if (!switches.folder.empty()) return AbsoluteFolder(switches.folder);
+    VersionFileReader();
+    return GameFolder[0] ? std::wstring(GameFolder) : std::wstring(DefaultGameFolder);
+}
+
+struct Run {
+    std::wstring gameFolder;
+    UninstallCounters progress;
+    UninstallSummary summary;
+};
+
+DWORD WINAPI UninstallThread(LPVOID parameter)
+{
+    Run& run = *static_cast<Run*>(parameter);
+    UninstallPack(run.gameFolder, run.progress, run.summary);
+    return 0;
+}
+
+int ExitCodeOf(const UninstallSummary& summary)
+{
+    bool whole = summary.finished && summary.kept == 0 && summary.left == 0 && summary.refused == 0;
+    return whole ? ExitInstalled : ExitModFailed;
+}
+
+void LogSummary(const UninstallSummary& s)
+{
+    LogWrite(L"Uninstalled: %d removed, %d originals restored, %d kept, %d left, %d refused\n",
+             s.removed, s.restored, s.kept, s.left, s.refused);
+}
+
+std::wstring Question(const std::wstring& gameFolder, const InstallRecord& record)
+{
+    int files = 0, originals = 0;
+    CountUndoWork(record, files, originals);
+    return std::wstring(ProductName) + L" を次のフォルダからアンインストールしますか？\n" + gameFolder
+         + L"\n\nインストールしたファイル " + std::to_wstring(files) + L" 個を削除し、元のファイル "
+         + std::to_wstring(originals) + L" 個を元に戻します。変更されたファイルは残します。";
+}
+
+std::wstring ClosingMessage(const UninstallSummary& s)
+{
+    std::wstring text = s.finished ? L"アンインストールが完了しました。"
+                                   : L"アンインストールは一部のファイルを残して終わりました。";
+    text += L"\n\n削除したファイル: " + std::to_wstring(s.removed) + L" 個\n元に戻したファイル: "
+          + std::to_wstring(s.restored) + L" 個";
+    if (!s.keptFiles.empty()) {
+        text += L"\n\nインストール後に変更されたか使用中のため、次のファイルは残しました:";
+        for (size_t i = 0; i < s.keptFiles.size() && i < NamedFilesAtMost; ++i)
+            text += L"\n" + s.keptFiles[i];
+        if (s.keptFiles.size() > NamedFilesAtMost)
+            text += L"\nほか " + std::to_wstring(s.keptFiles.size() - NamedFilesAtMost) + L" 個";
+    }
+    if (s.left > 0) text += L"\n\n使用中のファイルは、もう一度アンインストールすると削除されます。";
+    return text;
+}
+
+int CouldNotStart(const std::wstring& reason)
+{
+    LogWrite(L"Could not start: %ls\n", reason.c_str());
+    return ExitCouldNotStart;
+}
+
+int Uninstall(HINSTANCE instance, const Switches& switches)
+{
+    bool silent = switches.silent;
+    if (IsGameClientRunning()) {
+        if (!silent) {
+            MessageBoxW(nullptr, L"Steelmarchが起動しているためアンインストールを開始できません。",
+                        nullptr, MB_ICONERROR | MB_OK);
+            return ExitCouldNotStart;
+        }
+        if (!OpenInstallLogFor(switches)) return ExitCouldNotStart;
+        return CouldNotStart(L"Steelmarch is running");
+    }
+    if (!OpenInstallLogFor(switches) && silent) return ExitCouldNotStart;
+    Run run;
+    run.gameFolder = FolderToUninstall(switches);
+    LogWrite(L"Uninstalling: %ls\n", run.gameFolder.c_str());
+    InstallRecord record;
+    if (!LoadRecord(run.gameFolder, record)) {
+        // A run killed at its very end leaves only the entry or an empty record folder.
+        if (FinishRemovedRecord(run.gameFolder)) return ExitInstalled;
+        if (!silent)
+            MessageBoxW(nullptr, (L"アンインストールするものがありません。\n" + run.gameFolder
+                                  + L" に " + ProductName + L" はインストールされていません。")
+                                     .c_str(),
+                        nullptr, MB_ICONERROR | MB_OK);
+        return CouldNotStart(run.gameFolder + L" - there is nothing to uninstall there");
+    }
+    if (!silent && MessageBoxW(nullptr, Question(run.gameFolder, record).c_str(), QuestionCaption,
+                               MB_ICONQUESTION | MB_YESNO)
+                       != IDYES)
+        return CouldNotStart(L"the user answered No");
+    if (silent)
+        UninstallThread(&run);
+    else
+        RunBehindProgressWindow(instance, run.progress, UninstallThread, &run);
+    LogSummary(run.summary);
+    if (!silent)
+        MessageBoxW(nullptr, ClosingMessage(run.summary).c_str(), QuestionCaption,
+                    (ExitCodeOf(run.summary) == ExitInstalled ? MB_ICONINFORMATION : MB_ICONWARNING)
+                        | MB_OK);
+    return ExitCodeOf(run.summary);
+}
+
+}  // namespace
+
+void ClearMovedUninstallers()
+{
+    std::wstring temp = TempFolder();
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((temp + L"zmu*.tmp").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        DeleteFileW((temp + found.cFileName).c_str());  // fails on one still running
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+}
+
+int RunUninstall(HINSTANCE instance, const Switches& switches)
+{
+    int code = ExitCouldNotStart;
+    if (RunsFromARecordFolder() && RunFromTemporaryCopy(code)) return code;
+    ClearMovedUninstallers();
+    setlocale(LC_ALL, "ja_JP.UTF-8");
+    code = Uninstall(instance, switches);
+    CloseInstallLog();
+    return code;
+}

@@ -1,0 +1,299 @@
+#include "mods/recorded_install.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <algorithm>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "app/install_log.h"
+#include "mods/catalog.h"
+#include "mods/install_record.h"
+#include "mods/sha256.h"
+#include "mods/uninstall_entry.h"
+#include "mods/uninstaller.h"
+
+namespace {
+
+// What a path was before a file was noted for it, until the move ends.
+enum class Before { Nothing, PackFile, Original, OriginalMovedAway };
+struct Placement {
+    Before before = Before::Nothing;
+    RecordedFile prior;  // for PackFile
+};
+
+struct Session {
+    bool active = false;
+    std::wstring game;
+    std::wstring fullGame;
+    InstallRecord record;
+    // By PathKey; an entry taken out of the record keeps its slot with an empty path.
+    std::unordered_map<std::wstring, size_t> files;
+    std::unordered_map<std::wstring, size_t> folders;
+    std::unordered_map<std::wstring, Placement> placing;
+    std::unordered_set<std::wstring> placedThisRun;
+    std::wstring mod;
+    bool entryWritten = false;
+};
+
+Session session;
+SRWLOCK sessionLock = SRWLOCK_INIT;
+
+struct Hold {
+    Hold() { AcquireSRWLockExclusive(&sessionLock); }
+    ~Hold() { ReleaseSRWLockExclusive(&sessionLock); }
+};
+
+void IndexRecord()
+{
+    session.files.clear();
+    session.folders.clear();
+    for (size_t i = 0; i < session.record.files.size(); ++i)
+        session.files[PathKey(session.record.files[i].path)] = i;
+    for (size_t i = 0; i < session.record.folders.size(); ++i)
+        session.folders[PathKey(session.record.folders[i].path)] = i;
+}
+
+void PutFile(const RecordedFile& file)
+{
+    auto found = session.files.emplace(PathKey(file.path), session.record.files.size());
+    if (found.second)
+        session.record.files.push_back(file);
+    else
+        session.record.files[found.first->second] = file;
+    AppendPendingLine(FileLine(file));
+}
+
+void ForgetFile(const std::wstring& relative)
+{
+    auto found = session.files.find(PathKey(relative));
+    if (found == session.files.end()) return;
+    session.record.files[found->second].path.clear();
+    session.files.erase(found);
+    AppendPendingLine(ForgetFileLine(relative));
+}
+
+void ForgetFolder(const std::wstring& relative)
+{
+    auto found = session.folders.find(PathKey(relative));
+    if (found == session.folders.end()) return;
+    session.record.folders[found->second].path.clear();
+    session.folders.erase(found);
+    AppendPendingLine(ForgetFolderLine(relative));
+}
+
+void DropForgotten()
+{
+    auto& files = session.record.files;
+    files.erase(std::remove_if(files.begin(), files.end(),
+                               [](const RecordedFile& f) { return f.path.empty(); }),
+                files.end());
+    auto& folders = session.record.folders;
+    folders.erase(std::remove_if(folders.begin(), folders.end(),
+                                 [](const RecordedFolder& f) { return f.path.empty(); }),
+                  folders.end());
+    IndexRecord();
+}
+
+unsigned long long RecordedBytes()
+{
+    unsigned long long bytes = 0;
+    for (const RecordedFile& file : session.record.files) bytes += file.size;
+    return bytes;
+}
+
+// The uninstaller copy first, so the entry never names a program that is not there.
+void WriteEntry()
+{
+    if (!KeepUninstallerCopy(session.game)) {
+        LogWrite(L"Failed: %ls - the uninstaller could not be kept there\n",
+                 UninstallerPathOf(session.game).c_str());
+        return;
+    }
+    session.entryWritten = WriteUninstallEntry(session.game, RecordedBytes());
+}
+
+bool IsFile(const std::wstring& path)
+{
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Keeps the bytes of a file the pack did not place: a hard link in the backups costs
+// no copy and leaves the file where it is until the new one is moved over it. Where
+// the file system has no hard links, the original is moved there instead.
+bool KeepOriginal(const std::wstring& destination, RecordedFile& file, Placement& placement)
+{
+    if (!HashFile(destination, file.originalSha256, file.originalSize)) return false;
+    std::wstring record = RecordFolderOf(session.game);
+    CreateDirectoryW(record.c_str(), nullptr);
+    CreateDirectoryW((record + L"\\backup").c_str(), nullptr);
+    std::wstring backup = BackupPathFor(session.game, file.path);
+    DeleteFileW(backup.c_str());  // left by a run killed before it noted the file
+    placement.before = Before::Original;
+    if (!CreateHardLinkW(backup.c_str(), destination.c_str(), nullptr)) {
+        if (!MoveFileExW(destination.c_str(), backup.c_str(), 0)) return false;
+        placement.before = Before::OriginalMovedAway;
+    }
+    file.replacedOriginal = true;
+    return true;
+}
+
+}  // namespace
+
+void BeginRecordedInstall(const std::wstring& gameFolder)
+{
+    Hold hold;
+    session = Session();
+    session.game = gameFolder;
+    session.fullGame = FullGameFolder(gameFolder);
+    if (session.fullGame.empty()) return;
+    LoadRecord(gameFolder, session.record);
+    IndexRecord();
+    OpenPendingLines(gameFolder);
+    session.active = true;
+}
+
+bool RecordingInstall()
+{
+    return session.active;
+}
+
+void SetRecordedMod(int row)
+{
+    Hold hold;
+    session.mod = ModCatalog[row].key;
+}
+
+bool NoteFileBeforePlacing(const std::wstring& destination, unsigned long long size,
+                           const std::string& sha256)
+{
+    if (!session.active) return true;
+    Hold hold;
+    RecordedFile file;
+    if (!RelativeToGame(session.fullGame, destination, file.path)) return true;
+    if (!session.entryWritten) WriteEntry();
+    file.mod = session.mod;
+    file.size = size;
+    file.sha256 = sha256;
+    std::wstring key = PathKey(file.path);
+    Placement placement;
+    auto found = session.files.find(key);
+    if (found != session.files.end()) {
+        // Placed by the pack before: its original, if any, stays the one it had.
+        placement.before = Before::PackFile;
+        placement.prior = session.record.files[found->second];
+        file.replacedOriginal = placement.prior.replacedOriginal;
+        file.originalSize = placement.prior.originalSize;
+        file.originalSha256 = placement.prior.originalSha256;
+    } else if (IsFile(destination) && !KeepOriginal(destination, file, placement)) {
+        return false;
+    }
+    PutFile(file);
+    session.placing[key] = placement;
+    session.placedThisRun.insert(key);
+    return true;
+}
+
+void PlacementEnded(const std::wstring& destination, bool placed)
+{
+    if (!session.active) return;
+    Hold hold;
+    std::wstring relative;
+    if (!RelativeToGame(session.fullGame, destination, relative)) return;
+    std::wstring key = PathKey(relative);
+    auto found = session.placing.find(key);
+    if (found == session.placing.end()) return;
+    Placement placement = found->second;
+    session.placing.erase(found);
+    if (placed) return;
+    session.placedThisRun.erase(key);
+    std::wstring backup = BackupPathFor(session.game, relative);
+    switch (placement.before) {
+    case Before::PackFile:
+        PutFile(placement.prior);
+        return;
+    case Before::OriginalMovedAway:
+        MoveFileExW(backup.c_str(), destination.c_str(), 0);
+        break;
+    case Before::Original:
+        DeleteFileW(backup.c_str());
+        break;
+    case Before::Nothing:
+        break;
+    }
+    ForgetFile(relative);
+}
+
+void CreateFolderRecorded(const std::wstring& folder)
+{
+    if (session.active) {
+        Hold hold;
+        wchar_t full[MAX_PATH];
+        DWORD length = GetFullPathNameW(folder.c_str(), MAX_PATH, full, nullptr);
+        std::wstring path = length > 0 && length < MAX_PATH ? std::wstring(full, length) : L"";
+        while (!path.empty() && path.back() == L'\\') path.pop_back();
+        // Noted before they are made: a kill in between leaves a note, not a folder.
+        std::wstring relative;
+        while (RelativeToGame(session.fullGame, path, relative)
+               && GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+            if (!session.folders.count(PathKey(relative))) {
+                session.folders[PathKey(relative)] = session.record.folders.size();
+                session.record.folders.push_back(RecordedFolder{relative, session.mod});
+                AppendPendingLine(FolderLine(session.record.folders.back()));
+            }
+            path = path.substr(0, path.rfind(L'\\'));
+        }
+    }
+    SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
+}
+
+void RemoveFilesNoLongerInstalled(int row)
+{
+    if (!session.active) return;
+    Hold hold;
+    std::wstring mod = ModCatalog[row].key;
+    for (const RecordedFile& file : std::vector<RecordedFile>(session.record.files)) {
+        if (file.path.empty() || file.mod != mod || session.placedThisRun.count(PathKey(file.path)))
+            continue;
+        if (!IsUndoablePath(session.game, file.path)) continue;
+        UndoResult result = UndoRecordedFile(session.game, file, L" - the mod no longer installs it");
+        if (result != UndoResult::InUse && result != UndoResult::Changed) ForgetFile(file.path);
+    }
+    // The folders made for those files, now empty; deepest first.
+    std::vector<RecordedFolder> folders(session.record.folders);
+    std::sort(folders.begin(), folders.end(), [](const RecordedFolder& a, const RecordedFolder& b) {
+        return a.path.size() > b.path.size();
+    });
+    for (const RecordedFolder& folder : folders)
+        if (!folder.path.empty() && IsUndoablePath(session.game, folder.path)
+            && RemoveDirectoryW((session.fullGame + folder.path).c_str()))
+            ForgetFolder(folder.path);
+}
+
+void SaveRecordedInstall()
+{
+    if (!session.active) return;
+    Hold hold;
+    DropForgotten();
+    if (session.record.files.empty() && session.record.folders.empty()
+        && !RecordExists(session.game))
+        return;
+    if (!SaveRecord(session.game, session.record))
+        LogWrite(L"Failed: %ls - the install record could not be written\n",
+                 RecordFileOf(session.game).c_str());
+    if (session.record.files.empty()) return;
+    if (!session.entryWritten)
+        WriteEntry();
+    else
+        WriteUninstallEntry(session.game, RecordedBytes());
+}
+
+void EndRecordedInstall()
+{
+    SaveRecordedInstall();
+    Hold hold;
+    ClosePendingLines();
+    session = Session();
+}

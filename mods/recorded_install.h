@@ -1,0 +1,30 @@
+#pragma once
+// Keeping the install record while an install runs: each file is noted before it is
+// moved into place, an original the pack did not place is kept in the backups first,
+// and each folder made is noted before it is made. Without a recording run started,
+// every call here only does what installing itself needs.
+#include <string>
+
+// Starts recording into gameFolder's record, on top of what earlier runs recorded.
+void BeginRecordedInstall(const std::wstring& gameFolder);
+bool RecordingInstall();
+// The catalogue row whose files come next.
+void SetRecordedMod(int row);
+
+// Just before a finished file is moved over destination. False when it must not be
+// placed (its original could not be kept).
+bool NoteFileBeforePlacing(const std::wstring& destination, unsigned long long size,
+                           const std::string& sha256);
+// After the move: placed, or not, in which case what the record said of the path
+// before holds again and a kept original goes back.
+void PlacementEnded(const std::wstring& destination, bool placed);
+
+// Makes folder and every missing folder above it, noting those inside the game folder.
+void CreateFolderRecorded(const std::wstring& folder);
+
+// After row installed whole: removes what an earlier run of row placed and this run
+// did not, when unchanged.
+void RemoveFilesNoLongerInstalled(int row);
+// Saves the record, and the Apps & Features entry once anything is recorded.
+void SaveRecordedInstall();
+void EndRecordedInstall();

@@ -1,0 +1,224 @@
+#include "mods/uninstaller.h"
+
+#include <algorithm>
+
+#include "app/install_log.h"
+#include "mods/archive_installer.h"
+#include "mods/sha256.h"
+#include "mods/uninstall_entry.h"
+
+namespace {
+
+bool Exists(const std::wstring& path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Puts the original back over whatever is at destination, in one rename.
+bool PutOriginalBack(const std::wstring& backup, const std::wstring& destination)
+{
+    return MoveFileExW(backup.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+}
+
+UndoResult Left(const std::wstring& path)
+{
+    LogWrite(L"Left: %ls - it is in use; uninstall again to remove it\n", path.c_str());
+    return UndoResult::InUse;
+}
+
+UndoResult UndoPresentFile(const std::wstring& path, const std::wstring& backup,
+                           const RecordedFile& file, const wchar_t* reason)
+{
+    std::string sha256;
+    unsigned long long size = 0;
+    if (!HashFile(path, sha256, size)) return Left(path);
+    bool packBytes = size == file.size && sha256 == file.sha256;
+    if (packBytes && file.replacedOriginal && Exists(backup)) {
+        if (!PutOriginalBack(backup, path)) return Left(path);
+        LogWrite(L"Restored: %ls - the original is back\n", path.c_str());
+        return UndoResult::Restored;
+    }
+    if (packBytes) {
+        if (!DeleteFileW(path.c_str())) return Left(path);
+        LogWrite(L"Removed: %ls%ls\n", path.c_str(), reason);
+        return UndoResult::Removed;
+    }
+    // A run killed between noting a file and moving it left the original in place.
+    if (file.replacedOriginal && size == file.originalSize && sha256 == file.originalSha256) {
+        DeleteFileW(backup.c_str());
+        return UndoResult::AlreadyUndone;
+    }
+    LogWrite(L"Kept: %ls - changed since it was installed\n", path.c_str());
+    return UndoResult::Changed;
+}
+
+// A path of the record's own folder, its files and nothing else.
+void DeleteIfThere(const std::wstring& path)
+{
+    if (Exists(path) && !DeleteFileW(path.c_str()))
+        LogWrite(L"Left: %ls - it could not be removed\n", path.c_str());
+}
+
+void DeleteBackups(const std::wstring& gameFolder)
+{
+    std::wstring folder = RecordFolderOf(gameFolder) + L"\\backup";
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                DeleteIfThere(folder + L"\\" + found.cFileName);
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryW(folder.c_str());
+}
+
+// The running copy cannot be deleted, but it can be moved: out of the game folder,
+// into the temporary folder, where the next run clears it away.
+void RemoveUninstallerCopy(const std::wstring& gameFolder)
+{
+    std::wstring copy = UninstallerPathOf(gameFolder);
+    if (!Exists(copy) || DeleteFileW(copy.c_str())) return;
+    wchar_t temp[MAX_PATH];
+    DWORD length = GetTempPathW(MAX_PATH, temp);
+    wchar_t moved[MAX_PATH];
+    if (length > 0 && length < MAX_PATH && GetTempFileNameW(temp, L"zmu", 0, moved)
+        && MoveFileExW(copy.c_str(), moved, MOVEFILE_REPLACE_EXISTING))
+        return;
+    LogWrite(L"Left: %ls - it could not be removed\n", copy.c_str());
+}
+
+bool DeeperFirst(const RecordedFolder& a, const RecordedFolder& b)
+{
+    return a.path.size() > b.path.size();  // a folder's path is longer than its parent's
+}
+
+void RemoveFolders(const std::wstring& gameFolder, InstallRecord& record, bool filesRemain)
+{
+    std::wstring game = FullGameFolder(gameFolder);
+    std::sort(record.folders.begin(), record.folders.end(), DeeperFirst);
+    std::vector<RecordedFolder> remaining;
+    for (const RecordedFolder& folder : record.folders) {
+        std::wstring path = game + folder.path;
+        bool removable = IsUndoablePath(gameFolder, folder.path);
+        if (removable && RemoveDirectoryW(path.c_str())) {
+            LogWrite(L"Removed: %ls\\\n", path.c_str());
+        } else if (removable && Exists(path)) {
+            // Kept for a later run while a file of the pack still waits in it.
+            if (filesRemain) remaining.push_back(folder);
+            continue;
+        }
+        AppendPendingLine(ForgetFolderLine(folder.path));
+    }
+    record.folders = remaining;
+}
+
+}  // namespace
+
+bool IsUndoablePath(const std::wstring& gameFolder, const std::wstring& relative)
+{
+    std::wstring game = FullGameFolder(gameFolder);
+    if (game.empty() || !IsSafeRelativePath(relative) || !IsInsideFolder(game + relative, game))
+        return false;
+    std::wstring inside;
+    std::wstring record = std::wstring(RecordFolderName);
+    return !(RelativeToGame(game, game + relative, inside)
+             && (PathKey(inside) == PathKey(record)
+                 || PathKey(inside).compare(0, record.size() + 1, PathKey(record + L"\\")) == 0));
+}
+
+UndoResult UndoRecordedFile(const std::wstring& gameFolder, const RecordedFile& file,
+                            const wchar_t* reason)
+{
+    std::wstring path = FullGameFolder(gameFolder) + file.path;
+    std::wstring backup = BackupPathFor(gameFolder, file.path);
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        // Gone already: the original, if one was kept, has its place back.
+        if (file.replacedOriginal && Exists(backup) && PutOriginalBack(backup, path)) {
+            LogWrite(L"Restored: %ls - the original is back\n", path.c_str());
+            return UndoResult::Restored;
+        }
+        return UndoResult::AlreadyUndone;
+    }
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        LogWrite(L"Kept: %ls - changed since it was installed\n", path.c_str());
+        return UndoResult::Changed;
+    }
+    return UndoPresentFile(path, backup, file, reason);
+}
+
+void CountUndoWork(const InstallRecord& record, int& files, int& originals)
+{
+    originals = (int)std::count_if(record.files.begin(), record.files.end(),
+                                   [](const RecordedFile& f) { return f.replacedOriginal; });
+    files = (int)record.files.size() - originals;
+}
+
+bool FinishRemovedRecord(const std::wstring& gameFolder)
+{
+    std::wstring folder = RecordFolderOf(gameFolder);
+    bool anything = Exists(folder) || UninstallEntryExists(gameFolder);
+    if (!anything) return false;
+    DeleteBackups(gameFolder);
+    DeleteIfThere(folder + L"\\installed.new");
+    DeleteIfThere(RecordFileOf(gameFolder));
+    DiscardPendingLines(gameFolder);
+    DeleteIfThere(UninstallerPathOf(gameFolder) + L".new");
+    RemoveUninstallerCopy(gameFolder);
+    if (Exists(folder) && !RemoveDirectoryW(folder.c_str())) {
+        LogWrite(L"Left: %ls\\ - it holds files the pack did not put there\n", folder.c_str());
+        return true;
+    }
+    DeleteUninstallEntry(gameFolder);
+    LogWrite(L"Removed: the Apps & Features entry %ls\n", UninstallKeyName(gameFolder).c_str());
+    return true;
+}
+
+bool UninstallPack(const std::wstring& gameFolder, UninstallCounters& progress,
+                   UninstallSummary& summary)
+{
+    InstallRecord record;
+    if (!LoadRecord(gameFolder, record)) return false;
+    OpenPendingLines(gameFolder);
+    progress.filesTotal = (int)record.files.size();
+    std::wstring game = FullGameFolder(gameFolder);
+    std::vector<RecordedFile> remaining;
+    for (const RecordedFile& file : record.files) {
+        if (!IsUndoablePath(gameFolder, file.path)) {
+            LogWrite(L"Refused: %ls - the record names a path outside the game folder\n",
+                     file.path.c_str());
+            ++summary.refused;
+        } else {
+            switch (UndoRecordedFile(gameFolder, file, L"")) {
+            case UndoResult::Removed: ++summary.removed; break;
+            case UndoResult::Restored: ++summary.restored; break;
+            case UndoResult::AlreadyUndone: break;
+            case UndoResult::Changed:
+                ++summary.kept;
+                summary.keptFiles.push_back(game + file.path);
+                DeleteIfThere(BackupPathFor(gameFolder, file.path));
+                break;
+            case UndoResult::InUse:
+                ++summary.left;
+                summary.keptFiles.push_back(game + file.path);
+                remaining.push_back(file);
+                progress.filesDone.fetch_add(1);
+                continue;
+            }
+        }
+        AppendPendingLine(ForgetFileLine(file.path));
+        progress.filesDone.fetch_add(1);
+    }
+    record.files = remaining;
+    RemoveFolders(gameFolder, record, !remaining.empty());
+    if (!remaining.empty()) {
+        ClosePendingLines();
+        SaveRecord(gameFolder, record);
+        return true;
+    }
+    ClosePendingLines();
+    summary.finished = FinishRemovedRecord(gameFolder) && !Exists(RecordFolderOf(gameFolder));
+    return true;
+}

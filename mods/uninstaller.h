@@ -1,0 +1,53 @@
+#pragma once
+// Taking the pack out of a game folder again, by its record: every file it placed is
+// removed, or the original it replaced is put back, unless it changed since; folders
+// it made go when empty; then the backups, the record, the uninstaller copy and the
+// Apps & Features entry, that last.
+#include <windows.h>
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "mods/install_record.h"
+
+enum class UndoResult {
+    Removed,          // the pack's file is gone
+    Restored,         // the original is back in its place
+    AlreadyUndone,    // nothing there, or the original already back (a killed run)
+    Changed,          // someone changed it since: kept as it is
+    InUse,            // could not be removed now: stays in the record
+};
+
+// Undoes one recorded file of the game folder,
+// logging what it did with reason after the path for a removal.
+UndoResult UndoRecordedFile(const std::wstring& gameFolder, const RecordedFile& file,
+                            const wchar_t* reason);
+// True when a relative path from a record may be touched: inside the game folder and
+// not inside the record folder itself.
+bool IsUndoablePath(const std::wstring& gameFolder, const std::wstring& relative);
+
+struct UninstallCounters {
+    std::atomic<int> filesDone{0};
+    std::atomic<int> filesTotal{0};
+};
+
+struct UninstallSummary {
+    int removed = 0;
+    int restored = 0;
+    int kept = 0;
+    int left = 0;
+    int refused = 0;
+    std::vector<std::wstring> keptFiles;  // full paths of the files kept or left
+    bool finished = false;  // the record, the copy and the entry are gone
+};
+
+// Counts for the question asked first: the files that will be removed, and those
+// whose originals will be put back in their place.
+void CountUndoWork(const InstallRecord& record, int& files, int& originals);
+
+// The whole uninstall of the game folder's record. False when there was none.
+bool UninstallPack(const std::wstring& gameFolder, UninstallCounters& progress,
+                   UninstallSummary& summary);
+// The last steps alone: for a folder whose record is gone but whose entry or record
+// folder stayed behind (a killed uninstall).
+bool FinishRemovedRecord(const std::wstring& gameFolder);
