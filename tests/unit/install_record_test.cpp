@@ -135,3 +135,48 @@ TEST(InstallRecord, RecordedInstallIsUndoneExceptWhatChanged)
     EXPECT_FALSE(FileExists(RecordFolderOf(game)));
     EXPECT_FALSE(UninstallPack(game, progress, summary));  // nothing left to undo
 }
+
+TEST(InstallRecord, FileInUseStaysRecordedAndAPathOutsideIsRefused)
+{
+    ScratchFolder scratch;
+    std::wstring game = scratch.MakeFolder(L"game");
+    scratch.MakeFolder(L"game\\mods");
+    scratch.Write(L"outside.txt", "not the pack's");
+    OpenInstallLog(scratch.Sub(L"installer.log").c_str());
+    BeginRecordedInstall(game);
+    SetRecordedMod(0);
+    EXPECT_TRUE(Place(game + L"\\mods\\busy.smpkg", "pack"));
+    EndRecordedInstall();
+    // A record line that leads out of the game folder, as a hand edit could write.
+    RecordedFile outside = File(L"..\\outside.txt", HashA, false);
+    std::string line = FileLine(outside);
+    HANDLE pending = CreateFileW(PendingFileOf(game).c_str(), FILE_APPEND_DATA, 0, nullptr,
+                                 OPEN_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    WriteFile(pending, line.data(), (DWORD)line.size(), &written, nullptr);
+    CloseHandle(pending);
+
+    HANDLE busy = CreateFileW((game + L"\\mods\\busy.smpkg").c_str(), GENERIC_READ, 0, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    UninstallCounters progress;
+    UninstallSummary first;
+    ASSERT_TRUE(UninstallPack(game, progress, first));
+    CloseHandle(busy);
+    EXPECT_EQ(1, first.left);
+    EXPECT_EQ(1, first.refused);
+    EXPECT_FALSE(first.finished);
+    EXPECT_EQ("not the pack's", ReadWholeFile(scratch.Sub(L"outside.txt")));
+    InstallRecord record;
+    ASSERT_TRUE(LoadRecord(game, record));
+    ASSERT_EQ(1u, record.files.size());
+    EXPECT_EQ(L"mods\\busy.smpkg", record.files[0].path);
+
+    // Once the file is free, a second uninstall finishes the job.
+    UninstallSummary second;
+    ASSERT_TRUE(UninstallPack(game, progress, second));
+    CloseInstallLog();
+    EXPECT_EQ(1, second.removed);
+    EXPECT_TRUE(second.finished);
+    EXPECT_FALSE(FileExists(game + L"\\mods\\busy.smpkg"));
+    EXPECT_TRUE(FileExists(game + L"\\mods"));  // it was there before
+}
