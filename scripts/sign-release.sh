@@ -28,8 +28,10 @@ rm -f "$out"
 osslsigncode sign -pkcs12 "$SIGN_PFX" -readpass "$SIGN_PASSWORD_FILE" -h sha256 \
   -n "$product" -i "$SIGN_URL" "${stamp[@]}" -in "$in" -out "$out" >/dev/null
 
-unsigned=$(mktemp)
-trap 'rm -f "$unsigned"' EXIT
+# osslsigncode writes only new files.
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+unsigned="$scratch/unsigned.exe"
 osslsigncode remove-signature -in "$out" -out "$unsigned" >/dev/null
 if ! cmp -s "$in" "$unsigned"; then
   echo "sign: the signed exe less its signature differs from $in" >&2
