@@ -48,6 +48,10 @@ cmake --preset mingw-release -B "$build" -DMINIZIP_ROOT="$build/minizip" "${defs
 cmake --build "$build" --parallel 2 >/dev/null
 
 cached() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
+for row in 0 1 2; do
+  [ -n "$(cached MOD_SHA256_$row)" ] ||
+    echo "release: warning: catalogue row $row is not pinned (no -DMOD_SHA256_$row)" >&2
+done
 version=$(cached CMAKE_PROJECT_VERSION)
 name="ZelkorsModsPackSetup-$version.exe"
 exe="$build/ZelkorsModsPackSetup.exe"

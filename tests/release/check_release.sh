@@ -17,8 +17,8 @@ sign_with_test_ca() {  # CERTS_DIR
 }
 verified() {  # EXE CA
   osslsigncode verify -CAfile "$2" -in "$1" > "$1.verify" || { cat "$1.verify"; return 1; }
-  grep -qF "Text description: Zelkor's Mods Pack" "$1.verify"
-  grep -qF "URL description: $SIGN_URL" "$1.verify"
+  grep -qF "Text description: Zelkor's Mods Pack" "$1.verify" &&
+    grep -qF "URL description: $SIGN_URL" "$1.verify"
 }
 if [ "$mode" = signed ]; then
   mkdir -p "$(dirname "$4")"
@@ -36,7 +36,8 @@ clone_head() {  # FOLDER
 }
 release() {  # FOLDER UMASK [COMMAND PREFIX...]
   local dir=$1 mask=$2; shift 2
-  (cd "$dir/src" && umask "$mask" && TMPDIR="$dir/tmp" HOME="$dir" "$@" scripts/release.sh -o "$dir/out")
+  (cd "$dir/src" && umask "$mask" &&
+   TMPDIR="$dir/tmp" HOME="$dir" "$@" scripts/release.sh -o "$dir/out")
 }
 a=$work/a b=$work/second/elsewhere
 clone_head "$a" && clone_head "$b"
@@ -59,6 +60,6 @@ grep -x "signature: none: this release is not signed" "$a/out/BUILDINFO"
 grep -x "signature: Authenticode, SHA-256, not time-stamped" "$b/out/BUILDINFO"
 (cd "$a/out" && sha256sum -c SHA256SUMS) && (cd "$b/out" && sha256sum -c SHA256SUMS)
 grep -q "^Version $version:" "$src/README.md"
-python3 -c 'import sys; assert (sys.argv[2] + ".0").encode("utf-16-le") in open(sys.argv[1], "rb").read()' \
-  "$a/out/$exe" "$version"
+python3 -c 'import sys; assert sys.argv[2].encode("utf-16-le") in open(sys.argv[1], "rb").read()' \
+  "$a/out/$exe" "$version.0"
 echo "release: reproducible and signed as it should be"
