@@ -13,7 +13,6 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 dest=${1:-$root/.cache/minizip}
 source_cache="$root/.cache/minizip-source"
-[ -f "$dest/lib/libminizip.a" ] && exit 0
 
 fetch_source() {
   compgen -G "$source_cache/minizip_*.dsc" >/dev/null && return 0
@@ -29,6 +28,7 @@ fetch_source() {
 }
 
 fetch_source
+[ -f "$dest/lib/libminizip.a" ] && exit 0
 work="$dest/work"
 rm -rf "$work" && mkdir -p "$work" "$dest/lib" "$dest/include/minizip"
 cd "$work"
