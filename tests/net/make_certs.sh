@@ -4,6 +4,8 @@
 #   server.key server.pem                  localhost, signed by the test CA
 #   untrusted-ca.key untrusted-ca.pem      a second CA that nobody trusts
 #   untrusted.key untrusted.pem            localhost, signed by the untrusted CA
+#   codesign.pfx codesign.password         a code-signing certificate from the test CA,
+#                                          with its key, and the PFX's password
 # Usage: bash tests/net/make_certs.sh DIR
 # Wine's crypt32 wants a proper chain: CA:TRUE with keyCertSign on the CAs, serverAuth and
 # SAN DNS:localhost on the leaves (a bare CN is not enough for a name match).
@@ -11,7 +13,7 @@ set -euo pipefail
 dir=${1:?usage: make_certs.sh DIR}
 mkdir -p "$dir"
 cd "$dir"
-[ -f untrusted.pem ] && [ -f server.pem ] && [ -f ca.der ] && exit 0
+[ -f untrusted.pem ] && [ -f server.pem ] && [ -f ca.der ] && [ -f codesign.pfx ] && exit 0
 
 days=7300
 tmp=$(mktemp -d)
@@ -29,6 +31,12 @@ extendedKeyUsage = serverAuth
 subjectAltName = DNS:localhost
 subjectKeyIdentifier = hash
 authorityKeyIdentifier = keyid, issuer
+[codesign]
+basicConstraints = critical, CA:FALSE
+keyUsage = critical, digitalSignature
+extendedKeyUsage = codeSigning
+subjectKeyIdentifier = hash
+authorityKeyIdentifier = keyid, issuer
 CNF
 
 # make_ca NAME "CN"
@@ -37,12 +45,12 @@ make_ca() {
     -keyout "$1.key" -out "$1.pem" -subj "/O=Zelkor Test/CN=$2" \
     -config "$tmp/ext.cnf" -extensions ca 2>/dev/null
 }
-# make_leaf NAME CA
+# make_leaf NAME CA [EXTENSIONS CN]
 make_leaf() {
   openssl req -new -newkey rsa:2048 -nodes -sha256 -keyout "$1.key" -out "$tmp/$1.csr" \
-    -subj "/O=Zelkor Test/CN=localhost" -config "$tmp/ext.cnf" 2>/dev/null
+    -subj "/O=Zelkor Test/CN=${4:-localhost}" -config "$tmp/ext.cnf" 2>/dev/null
   openssl x509 -req -in "$tmp/$1.csr" -CA "$2.pem" -CAkey "$2.key" -CAcreateserial \
-    -CAserial "$tmp/$2.srl" -sha256 -days "$days" -extfile "$tmp/ext.cnf" -extensions leaf \
+    -CAserial "$tmp/$2.srl" -sha256 -days "$days" -extfile "$tmp/ext.cnf" -extensions "${3:-leaf}" \
     -out "$1.pem" 2>/dev/null
 }
 
@@ -51,4 +59,8 @@ make_leaf server ca
 make_ca untrusted-ca "Zelkor Untrusted CA"
 make_leaf untrusted untrusted-ca
 openssl x509 -in ca.pem -outform DER -out ca.der
-chmod 600 ./*.key
+make_leaf codesign ca codesign "Zelkor Test Code Signing"
+openssl rand -hex 16 > codesign.password
+openssl pkcs12 -export -in codesign.pem -inkey codesign.key -certfile ca.pem \
+  -name "Zelkor Test Code Signing" -out codesign.pfx -passout file:codesign.password
+chmod 600 ./*.key codesign.password codesign.pfx
