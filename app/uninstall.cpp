@@ -1,6 +1,7 @@
 #include "app/uninstall.h"
 
 #include <clocale>
+#include <cwchar>
 #include <string>
 
 #include "app/install_log.h"
@@ -15,6 +16,10 @@
 namespace {
 
 const wchar_t QuestionCaption[] = L"セットアップ";
+// The uninstall started from the record folder tells its copy which process that is;
+// a finisher started by the copy waits for that process to end.
+const wchar_t ParentVariable[] = L"ZELKORSMODSPACK_UNINSTALL_PARENT";
+const wchar_t FinishVariable[] = L"ZELKORSMODSPACK_FINISH_AFTER";
 // How many kept files the closing message names; the log names them all.
 constexpr size_t NamedFilesAtMost = 10;
 
@@ -56,7 +61,9 @@ bool RunFromTemporaryCopy(int& exitCode)
     if (!CopyFileW(RunningExe().c_str(), copy.c_str(), FALSE)) return false;
     HANDLE job = CreateJobObjectW(nullptr, nullptr);
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    limits.BasicLimitInformation.LimitFlags =
+        JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_BREAKAWAY_OK;
+    SetEnvironmentVariableW(ParentVariable, std::to_wstring(GetCurrentProcessId()).c_str());
     if (job) SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
     std::wstring command = GetCommandLineW();
     STARTUPINFOW startup = {};
@@ -79,6 +86,48 @@ bool RunFromTemporaryCopy(int& exitCode)
     DeleteFileW(copy.c_str());
     exitCode = (int)code;
     return true;
+}
+
+DWORD ProcessIdIn(const wchar_t* variable)
+{
+    wchar_t value[32];
+    DWORD length = GetEnvironmentVariableW(variable, value, 32);
+    return length > 0 && length < 32 ? (DWORD)wcstoul(value, nullptr, 10) : 0;
+}
+
+// The copy the record folder holds runs as long as the uninstall Apps & Features
+// started, and where it cannot be moved away it can only be removed after: by a
+// process of its own, outside the job that ends with that uninstall.
+bool StartFinisher(const std::wstring&)
+{
+    DWORD parent = ProcessIdIn(ParentVariable);
+    if (!parent) return false;
+    SetEnvironmentVariableW(FinishVariable, std::to_wstring(parent).c_str());
+    std::wstring command = GetCommandLineW();
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    bool started = CreateProcessW(RunningExe().c_str(), &command[0], nullptr, nullptr, FALSE,
+                                  CREATE_BREAKAWAY_FROM_JOB, nullptr, nullptr, &startup, &process)
+                != FALSE;
+    SetEnvironmentVariableW(FinishVariable, nullptr);
+    if (!started) return false;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return true;
+}
+
+// The finisher: once the uninstall that started the copy has ended, its copy, the
+// record folder and the entry go.
+int FinishAfterParent(DWORD parent, const std::wstring& gameFolder)
+{
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, parent);
+    if (process) {
+        WaitForSingleObject(process, 60000);
+        CloseHandle(process);
+    }
+    FinishRemovedRecord(gameFolder);
+    return ExitInstalled;
 }
 
 std::wstring AbsoluteFolder(const std::wstring& folder)
@@ -203,20 +252,25 @@ int Uninstall(HINSTANCE instance, const Switches& switches)
 void ClearMovedUninstallers()
 {
     std::wstring temp = TempFolder();
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((temp + L"zmu*.tmp").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return;
-    do {
-        DeleteFileW((temp + found.cFileName).c_str());  // fails on one still running
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
+    for (const wchar_t* pattern : {L"zmu*.tmp", L"ZelkorsModsPackUninstall-*.exe"}) {
+        WIN32_FIND_DATAW found;
+        HANDLE search = FindFirstFileW((temp + pattern).c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE) continue;
+        do {
+            DeleteFileW((temp + found.cFileName).c_str());  // fails on one still running
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
 }
 
 int RunUninstall(HINSTANCE instance, const Switches& switches)
 {
+    if (DWORD parent = ProcessIdIn(FinishVariable))
+        return FinishAfterParent(parent, FolderToUninstall(switches));
     int code = ExitCouldNotStart;
     if (RunsFromARecordFolder() && RunFromTemporaryCopy(code)) return code;
     ClearMovedUninstallers();
+    FinishAfterCopyEnds = StartFinisher;
     setlocale(LC_ALL, "ja_JP.UTF-8");
     code = Uninstall(instance, switches);
     CloseInstallLog();

@@ -75,18 +75,20 @@ void DeleteBackups(const std::wstring& gameFolder)
 }
 
 // The running copy cannot be deleted, but it can be moved: out of the game folder,
-// into the temporary folder, where the next run clears it away.
-void RemoveUninstallerCopy(const std::wstring& gameFolder)
+// into the temporary folder, where the next run clears it away. False when it is
+// still there.
+bool RemoveUninstallerCopy(const std::wstring& gameFolder)
 {
     std::wstring copy = UninstallerPathOf(gameFolder);
-    if (!Exists(copy) || DeleteFileW(copy.c_str())) return;
+    if (!Exists(copy) || DeleteFileW(copy.c_str())) return true;
     wchar_t temp[MAX_PATH];
     DWORD length = GetTempPathW(MAX_PATH, temp);
     wchar_t moved[MAX_PATH];
     if (length > 0 && length < MAX_PATH && GetTempFileNameW(temp, L"zmu", 0, moved)
         && MoveFileExW(copy.c_str(), moved, MOVEFILE_REPLACE_EXISTING))
-        return;
-    LogWrite(L"Left: %ls - it could not be removed\n", copy.c_str());
+        return true;
+    DeleteFileW(moved);
+    return false;
 }
 
 bool DeeperFirst(const RecordedFolder& a, const RecordedFolder& b)
@@ -115,6 +117,9 @@ void RemoveFolders(const std::wstring& gameFolder, InstallRecord& record, bool f
 }
 
 }  // namespace
+
+bool (*FinishAfterCopyEnds)(const std::wstring& gameFolder) = nullptr;
+static bool finishHandedOver = false;
 
 bool IsUndoablePath(const std::wstring& gameFolder, const std::wstring& relative)
 {
@@ -166,7 +171,16 @@ bool FinishRemovedRecord(const std::wstring& gameFolder)
     DeleteIfThere(RecordFileOf(gameFolder));
     DiscardPendingLines(gameFolder);
     DeleteIfThere(UninstallerPathOf(gameFolder) + L".new");
-    RemoveUninstallerCopy(gameFolder);
+    if (!RemoveUninstallerCopy(gameFolder)) {
+        finishHandedOver = FinishAfterCopyEnds && FinishAfterCopyEnds(gameFolder);
+        if (finishHandedOver) {
+            LogWrite(L"Removing: %ls\\ and the Apps & Features entry %ls - once the uninstaller "
+                     L"has closed\n",
+                     folder.c_str(), UninstallKeyName(gameFolder).c_str());
+            return true;
+        }
+        LogWrite(L"Left: %ls - it could not be removed\n", UninstallerPathOf(gameFolder).c_str());
+    }
     if (Exists(folder) && !RemoveDirectoryW(folder.c_str())) {
         LogWrite(L"Left: %ls\\ - it holds files the pack did not put there\n", folder.c_str());
         return true;
@@ -219,6 +233,7 @@ bool UninstallPack(const std::wstring& gameFolder, UninstallCounters& progress,
         return true;
     }
     ClosePendingLines();
-    summary.finished = FinishRemovedRecord(gameFolder) && !Exists(RecordFolderOf(gameFolder));
+    summary.finished = FinishRemovedRecord(gameFolder)
+                    && (!Exists(RecordFolderOf(gameFolder)) || finishHandedOver);
     return true;
 }

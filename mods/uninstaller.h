@@ -48,6 +48,12 @@ void CountUndoWork(const InstallRecord& record, int& files, int& originals);
 // The whole uninstall of the game folder's record. False when there was none.
 bool UninstallPack(const std::wstring& gameFolder, UninstallCounters& progress,
                    UninstallSummary& summary);
+// Set by whoever can finish an uninstall after this process: called when the running
+// uninstaller copy can neither be deleted nor moved away (another volume than the
+// temporary folder), to remove it, the record folder and the entry once it has ended.
+// True when that was handed over.
+extern bool (*FinishAfterCopyEnds)(const std::wstring& gameFolder);
+
 // The last steps alone: for a folder whose record is gone but whose entry or record
 // folder stayed behind (a killed uninstall).
 bool FinishRemovedRecord(const std::wstring& gameFolder);

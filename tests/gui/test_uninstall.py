@@ -238,6 +238,37 @@ class UninstallTests(harness.InstallerTestCase):
         self.assertFolderIs(before)
         self.assertNoEntry()
 
+    def test_game_on_another_volume_than_the_temporary_folder_is_cleared_too(self):
+        # The running copy in the record folder cannot be moved to another volume: it
+        # is removed, with the record folder and the entry, once it has ended.
+        disk = harness.SCRATCH_DIR / "other-volume"
+        disk.mkdir(parents=True, exist_ok=True)
+        mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=16m", "tmpfs", str(disk)],
+                                 stdin=subprocess.DEVNULL, capture_output=True)
+        if mounted.returncode != 0:
+            self.skipTest("a tmpfs cannot be mounted here")
+        self.addCleanup(subprocess.run, ["umount", "-l", str(disk)], capture_output=True)
+        link = self.desktop.prefix / "dosdevices" / "g:"
+        link.unlink(missing_ok=True)
+        link.symlink_to(disk)
+        self.addCleanup(link.unlink, missing_ok=True)
+        self.game = disk / "Steelmarch"
+        self.game.mkdir()
+        (self.game / "version.xml").write_text(harness.version_xml("1.8.0.1"))
+        before = folder_state(self.game)
+        self.install("/DIR=G:\\Steelmarch", "/MODS=fieldwatch")
+        self.session.remove_log()
+        self.assertEqual(0, self.quiet_uninstall())
+        self.assertTrue(any(line.startswith("Removing: G:\\Steelmarch\\ZelkorsModsPack\\ and ")
+                            and line.endswith(" - once the uninstaller has closed")
+                            for line in self.log_lines()), self.log_lines())
+        deadline = time.monotonic() + 20
+        while (self.game / RECORD_FOLDER).exists() or any(
+                "ZelkorsModsPack" in key for key in self.desktop.registry(UNINSTALL_KEY)):
+            self.assertLess(time.monotonic(), deadline, "the record or the entry stayed")
+            time.sleep(0.2)
+        self.assertFolderIs(before)
+
     def logged(self):
         try:
             return self.session.log_path.read_text(encoding="utf-8", errors="replace").splitlines()
