@@ -161,6 +161,7 @@ void OnDownloadNotify(HWND page, const NMHDR* header)
     switch (header->code) {
     case PSN_SETACTIVE:
         if (!DownloadProgress.cancelRequested) SetWizardButtons(page, 0);
+        FocusSheetButton(page, IDCANCEL);  // Next, which had it, is disabled now
         break;
     case PSN_WIZNEXT:
         OnDownloadNext(page);

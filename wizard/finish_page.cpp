@@ -15,6 +15,8 @@ void ShowAsLastPage(HWND page)
     PostMessageW(wizard, PSM_CANCELTOCLOSE, 0, 0);
     SendMessageW(wizard, PSM_SETFINISHTEXTW, 0, (LPARAM)L"完了(&F)");
     ShowWindow(GetDlgItem(wizard, IDCANCEL), SW_HIDE);
+    // A page that moved on by itself leaves the focus on a button now hidden.
+    FocusSheetButton(page, FinishButtonId);
     RepaintAfterActivation(page);
 }
 

@@ -19,6 +19,12 @@ void JumpToFailedPage(HWND page)
     SendMessageW(GetParent(page), PSM_SETCURSELID, 0, IDD_FAILED);
 }
 
+void FocusSheetButton(HWND page, int buttonId)
+{
+    HWND sheet = GetParent(page);
+    PostMessageW(sheet, WM_NEXTDLGCTL, (WPARAM)GetDlgItem(sheet, buttonId), TRUE);
+}
+
 void AskCancelSetup(HWND page)
 {
     int answer = MessageBoxW(page,

@@ -15,6 +15,11 @@ constexpr LONG_PTR StayOnPage = -1;
 void SetPageResult(HWND page, LONG_PTR result);
 void SetWizardButtons(HWND page, DWORD buttons);
 void JumpToFailedPage(HWND page);
+// Gives the keyboard focus to a sheet button (IDCANCEL, or FinishButtonId) once the
+// sheet is done with the page change: the button that had it may be disabled or
+// hidden now, and keys would then go nowhere.
+constexpr int FinishButtonId = 0x3025;
+void FocusSheetButton(HWND page, int buttonId);
 
 // "Setup is not complete, quit?" On Yes the wizard moves to the failed page. The
 // wizard itself never closes from a cancel request, so the answer is always -1.

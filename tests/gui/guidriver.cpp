@@ -57,6 +57,8 @@
 //                             a second is a time-out); "samples" first lists them all
 //   created-pages             prints the ids of the pages shown so far (their windows
 //                             exist), in the wizard's order, on one line
+//   focus                     prints the control with the keyboard focus on the
+//                             wizard's thread: "id class where" (where: page|sheet|other)
 #include <windows.h>
 #include <commctrl.h>
 #include <prsht.h>
@@ -1212,6 +1214,23 @@ int PrintCreatedPages(const Arguments&)
     return Done;
 }
 
+int PrintFocus(const Arguments&)
+{
+    HWND sheet = SheetOrComplain();
+    if (!sheet) return CheckFailed;
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(sheet, nullptr), &info) || !info.hwndFocus) {
+        PrintLine(L"0 none none");
+        return Done;
+    }
+    HWND parent = GetParent(info.hwndFocus);
+    const wchar_t* where = parent == CurrentPage(sheet) ? L"page" : parent == sheet ? L"sheet" : L"other";
+    PrintLine(std::to_wstring(GetDlgCtrlID(info.hwndFocus)) + L" " + ClassName(info.hwndFocus) + L" "
+              + where);
+    return Done;
+}
+
 struct Command {
     const wchar_t* name;
     size_t minArguments;
@@ -1252,6 +1271,7 @@ const Command Commands[] = {
     {L"close", 0, 0, CloseBox},
     {L"ping", 2, 3, Ping},
     {L"created-pages", 0, 0, PrintCreatedPages},
+    {L"focus", 0, 0, PrintFocus},
 };
 
 int Usage()

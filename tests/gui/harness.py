@@ -357,6 +357,20 @@ class InstallerSession:
         self.do("answer", name)
         self.do("wait-msgbox-closed", STEP_TIMEOUT_MS)
 
+    # ---- the keyboard -------------------------------------------------------------
+
+    def key(self, *keys):
+        """Presses KEYS for real on the display (xdotool names: Return, Tab, space,
+        Escape, alt+b, n, ...), one after the other, as a user would."""
+        subprocess.run(["xdotool", "key", "--delay", "80", *keys], env=self.desktop.env,
+                       stdin=subprocess.DEVNULL, capture_output=True, timeout=60, check=True)
+
+    def focus(self):
+        """(control id, class, where) of the control with the keyboard focus; where is
+        "page", "sheet" or "other"."""
+        control, kind, where = self.do("focus").split()
+        return int(control), kind, where
+
     # ---- screenshots -------------------------------------------------------------
 
     def _grab(self, x, y, width, height):
