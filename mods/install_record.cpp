@@ -342,9 +342,9 @@ void OpenPendingLines(const std::wstring& gameFolder)
     pendingPath = PendingFileOf(gameFolder);
 }
 
-void AppendPendingLine(const std::string& line)
+bool AppendPendingLine(const std::string& line)
 {
-    if (pendingPath.empty()) return;
+    if (pendingPath.empty()) return true;
     EnterCriticalSection(&pendingLock);
     if (pending == INVALID_HANDLE_VALUE) {
         CreateDirectoryW(pendingPath.substr(0, pendingPath.rfind(L'\\')).c_str(), nullptr);
@@ -352,9 +352,11 @@ void AppendPendingLine(const std::string& line)
                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     }
     DWORD written = 0;
-    if (pending != INVALID_HANDLE_VALUE)
-        WriteFile(pending, line.data(), (DWORD)line.size(), &written, nullptr);
+    bool whole = pending != INVALID_HANDLE_VALUE
+              && WriteFile(pending, line.data(), (DWORD)line.size(), &written, nullptr)
+              && written == line.size();
     LeaveCriticalSection(&pendingLock);
+    return whole;
 }
 
 void DiscardPendingLines(const std::wstring& gameFolder)

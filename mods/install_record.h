@@ -68,7 +68,8 @@ void ApplyRecordLines(const std::string& text, InstallRecord& record);
 // The pending lines of this process's run: appended one at a time, each whole line
 // with a single write, so a kill cuts at most the last.
 void OpenPendingLines(const std::wstring& gameFolder);
-void AppendPendingLine(const std::string& line);
+// False when the line could not be written whole (a full disk).
+bool AppendPendingLine(const std::string& line);
 void ClosePendingLines();
 // Closes and removes the pending lines once the record holds them.
 void DiscardPendingLines(const std::wstring& gameFolder);

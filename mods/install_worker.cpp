@@ -10,6 +10,7 @@
 #include "mods/catalog.h"
 #include "mods/download_worker.h"
 #include "mods/file_replace.h"
+#include "mods/free_space.h"
 #include "mods/recorded_install.h"
 #include "mods/sha256.h"
 #include "mods/mod_outcome.h"
@@ -160,9 +161,12 @@ DWORD WINAPI InstallWorker(LPVOID counters)
     for (const DownloadedFile& file : DownloadedFiles) {
         int filesFailedBefore = progress.filesFailed;
         SetRecordedMod(file.row);
-        bool installed = file.isArchive
-                       ? ArchiveInstaller(file.path.c_str(), GameFolder, progress)
-                       : InstallPackage(file.path.c_str(), progress);
+        // A mod half installed can break the client worse than none: a drive too
+        // small for all of it gets none of it.
+        bool room = RoomToInstall(file.path, file.isArchive, GameFolder);
+        bool installed = room && (file.isArchive
+                                      ? ArchiveInstaller(file.path.c_str(), GameFolder, progress)
+                                      : InstallPackage(file.path.c_str(), progress));
         if (!installed) progress.failures.fetch_add(1);
         // Only a mod that went in whole shows which of its earlier files are stale.
         if (installed) RemoveFilesNoLongerInstalled(file.row);
@@ -170,6 +174,7 @@ DWORD WINAPI InstallWorker(LPVOID counters)
         ModOutcome& outcome = ModOutcomes[file.row];
         outcome.stage = installed ? ModStage::Installed : ModStage::InstallFailed;
         outcome.filesFailed = progress.filesFailed - filesFailedBefore;
+        outcome.diskFull = !room;
     }
     EndRecordedInstall();
     DeleteDownloadedFiles();

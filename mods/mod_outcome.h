@@ -14,6 +14,7 @@ struct ModOutcome {
     DownloadFailure failure = DownloadFailure::None;  // for DownloadFailed
     DWORD httpStatus = 0;                             // for HttpStatus
     int filesFailed = 0;                              // for InstallFailed; 0 when unknown
+    bool diskFull = false;  // for InstallFailed: not begun, the game's drive too small
 };
 extern ModOutcome ModOutcomes[ModCount];
 

@@ -55,14 +55,14 @@ void IndexRecord()
         session.folders[PathKey(session.record.folders[i].path)] = i;
 }
 
-void PutFile(const RecordedFile& file)
+bool PutFile(const RecordedFile& file)
 {
     auto found = session.files.emplace(PathKey(file.path), session.record.files.size());
     if (found.second)
         session.record.files.push_back(file);
     else
         session.record.files[found.first->second] = file;
-    AppendPendingLine(FileLine(file));
+    return AppendPendingLine(FileLine(file));
 }
 
 void ForgetFile(const std::wstring& relative)
@@ -140,6 +140,29 @@ bool KeepOriginal(const std::wstring& destination, RecordedFile& file, Placement
     return true;
 }
 
+// What the record said of a path before a file was noted for it holds again, and a
+// kept original goes back where it was moved from.
+void TakeBackNote(const std::wstring& relative, const std::wstring& destination,
+                  const Placement& placement)
+{
+    session.placedThisRun.erase(PathKey(relative));
+    std::wstring backup = BackupPathFor(session.game, relative);
+    switch (placement.before) {
+    case Before::PackFile:
+        PutFile(placement.prior);
+        return;
+    case Before::OriginalMovedAway:
+        MoveFileExW(backup.c_str(), destination.c_str(), 0);
+        break;
+    case Before::Original:
+        DeleteFileW(backup.c_str());
+        break;
+    case Before::Nothing:
+        break;
+    }
+    ForgetFile(relative);
+}
+
 }  // namespace
 
 void BeginRecordedInstall(const std::wstring& gameFolder)
@@ -190,10 +213,13 @@ bool NoteFileBeforePlacing(const std::wstring& destination, unsigned long long s
     } else if (IsFile(destination) && !KeepOriginal(destination, file, placement)) {
         return false;
     }
-    PutFile(file);
     session.placing[key] = placement;
     session.placedThisRun.insert(key);
-    return true;
+    if (PutFile(file)) return true;
+    // A file the record cannot name could never be uninstalled: it is not placed.
+    session.placing.erase(key);
+    TakeBackNote(file.path, destination, placement);
+    return false;
 }
 
 void PlacementEnded(const std::wstring& destination, bool placed)
@@ -207,23 +233,7 @@ void PlacementEnded(const std::wstring& destination, bool placed)
     if (found == session.placing.end()) return;
     Placement placement = found->second;
     session.placing.erase(found);
-    if (placed) return;
-    session.placedThisRun.erase(key);
-    std::wstring backup = BackupPathFor(session.game, relative);
-    switch (placement.before) {
-    case Before::PackFile:
-        PutFile(placement.prior);
-        return;
-    case Before::OriginalMovedAway:
-        MoveFileExW(backup.c_str(), destination.c_str(), 0);
-        break;
-    case Before::Original:
-        DeleteFileW(backup.c_str());
-        break;
-    case Before::Nothing:
-        break;
-    }
-    ForgetFile(relative);
+    if (!placed) TakeBackNote(relative, destination, placement);
 }
 
 void CreateFolderRecorded(const std::wstring& folder)

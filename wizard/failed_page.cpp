@@ -45,6 +45,7 @@ std::wstring OutcomeText(const ModOutcome& outcome)
         wsprintfW(text, L"ダウンロード失敗（%s）", FailureReason(outcome, status));
         return text;
     case ModStage::InstallFailed:
+        if (outcome.diskFull) return L"インストール失敗（ディスクの空き容量が不足しています）";
         if (outcome.filesFailed <= 0) return L"インストール失敗";
         wsprintfW(text, L"インストール失敗（%d 個のファイル）", outcome.filesFailed);
         return text;

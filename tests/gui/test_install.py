@@ -10,6 +10,7 @@ Run through ctest (gui.install) or by hand from tests/gui:
 
 import io
 import os
+import re
 import shutil
 import subprocess
 import time
@@ -29,6 +30,7 @@ INSTALL_FILE = 1012
 INSTALL_BAR = 1019
 INSTALL_DETAILS = 1005
 FINISH_HEADING = 1009
+FAILED_OUTCOME = 1021
 
 TICKED = "2"
 MOD_NAMES = ("brassfinch Velloa SimpleVoice", "Fieldwatch", "QVX")
@@ -460,10 +462,11 @@ class InstallTests(harness.InstallerTestCase):
         link.symlink_to(unix_folder)
         self.addCleanup(link.unlink, missing_ok=True)
 
-    def test_full_disk_keeps_the_old_file_and_leaves_no_temporary_file(self):
+    def small_game_drive(self, size):
+        """A game folder G:\\Steelmarch on a tmpfs of SIZE, until the test ends."""
         disk = harness.SCRATCH_DIR / "full-disk"
         disk.mkdir(parents=True, exist_ok=True)
-        mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=3m", "tmpfs", str(disk)],
+        mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={size}", "tmpfs", str(disk)],
                                  stdin=subprocess.DEVNULL, capture_output=True)
         if mounted.returncode != 0:
             self.skipTest("a small tmpfs cannot be mounted here: "
@@ -473,6 +476,10 @@ class InstallTests(harness.InstallerTestCase):
         game = disk / "Steelmarch"
         (game / "res_mods" / "1.8.0.1").mkdir(parents=True)
         (game / "version.xml").write_text(harness.version_xml("1.8.0.1"))
+        return game
+
+    def test_archive_larger_than_the_free_space_is_not_installed_at_all(self):
+        game = self.small_game_drive("3m")
         old = b"old " + os.urandom(512 << 10)
         (game / "res_mods" / "1.8.0.1" / "big.bin").write_bytes(old)
         small, big = os.urandom(1024), os.urandom(4 << 20)
@@ -484,15 +491,34 @@ class InstallTests(harness.InstallerTestCase):
         s = self.session
         s.do("wait-page", FAILED, DOWNLOADS_END_MS)
         self.assertEqual(old, (game / "res_mods" / "1.8.0.1" / "big.bin").read_bytes())
-        self.assertEqual(small, (game / "res_mods" / "1.8.0.1" / "small.bin").read_bytes())
-        self.assertEqual({"version.xml", "res_mods\\1.8.0.1\\big.bin",
-                          "res_mods\\1.8.0.1\\small.bin"}, files_below(game))
-        big_path = "G:\\Steelmarch\\res_mods\\1.8.0.1\\big.bin"
-        self.assertEqual([self.downloading(1, "Done!"),
-                          "Installing: G:\\Steelmarch\\res_mods\\1.8.0.1\\small.bin",
-                          f"Installing: {big_path}",
-                          f"Failed: {big_path} - the file could not be written",
-                          self.deleting(1)], self.log_lines())
+        self.assertEqual({"version.xml", "res_mods\\1.8.0.1\\big.bin"}, files_below(game))
+        log = self.log_lines()
+        self.assertEqual([self.downloading(1, "Done!"), self.deleting(1)], log[:1] + log[2:])
+        figures = re.fullmatch(rf"Failed: {re.escape(self.download_path(1))} - not enough free "
+                               r"space on the game folder's drive \(([\d,]+) bytes needed, "
+                               r"([\d,]+) free\)", log[1])
+        self.assertIsNotNone(figures, log[1])
+        needed, free = (int(figure.replace(",", "")) for figure in figures.groups())
+        self.assertGreaterEqual(needed, len(small) + len(big))
+        self.assertLess(free, needed)
+        self.assertEqual("Fieldwatch: インストール失敗（ディスクの空き容量が不足しています）",
+                         s.text(FAILED_OUTCOME))
+        s.screenshot("disk-too-small")
+        self.assertEndsOn(FAILED, FAILED_HEADING)
+
+    def test_full_disk_during_the_install_keeps_the_old_file_and_leaves_no_temporary_file(self):
+        # Tiny files pass the check by their sizes, but each takes a page of the drive.
+        game = self.small_game_drive("3m")
+        old = b"old file"
+        (game / "res_mods" / "1.8.0.1" / "f0.bin").write_bytes(old)
+        self.server.replace(1, zip_bytes([(f"res_mods/1.8.0.1/f{i}.bin", b"n") for i in range(900)]))
+        self.walk_to_download([1], folder="G:\\Steelmarch\\")
+        self.session.do("wait-page", FAILED, DOWNLOADS_END_MS)
+        self.assertIn((game / "res_mods" / "1.8.0.1" / "f0.bin").read_bytes(), (old, b"n"))
+        self.assertEqual([], [p for p in files_below(game) if p.endswith(".zm~")])
+        self.assertTrue(any(line.endswith(" - the file could not be created")
+                            or line.endswith(" - the file could not be written")
+                            or "could not be replaced" in line for line in self.log_lines()))
         self.assertEndsOn(FAILED, FAILED_HEADING)
 
     def test_game_folder_at_a_drive_root_started_from_that_drive(self):

@@ -1,0 +1,101 @@
+#include "mods/free_space.h"
+
+#include <windows.h>
+
+#include <cstring>
+
+#include "app/install_log.h"
+#include "mods/archive_file.h"
+#include "mods/archive_installer.h"
+#include "mods/uninstall_entry.h"
+
+namespace {
+
+unsigned long long FileSize(const std::wstring& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+    return (unsigned long long)data.nFileSizeHigh << 32 | data.nFileSizeLow;
+}
+
+std::wstring VolumeOf(const std::wstring& path)
+{
+    wchar_t volume[MAX_PATH];
+    return GetVolumePathNameW(path.c_str(), volume, MAX_PATH) ? std::wstring(volume) : L"";
+}
+
+bool OnOneVolume(const std::wstring& a, const std::wstring& b)
+{
+    std::wstring first = VolumeOf(a), second = VolumeOf(b);
+    return !first.empty()
+        && CompareStringOrdinal(first.c_str(), -1, second.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
+// The entries the archive installer writes, by the central directory alone.
+unsigned long long ArchiveEntryBytes(const std::wstring& path)
+{
+    unzFile archive = OpenArchiveForReading(path.c_str());
+    if (!archive) return 0;
+    unsigned long long bytes = 0;
+    unz_file_info64 info;
+    char name[512];
+    while (unzGetCurrentFileInfo64(archive, &info, name, sizeof name, nullptr, 0, nullptr, 0)
+           == UNZ_OK) {
+        name[info.size_filename < sizeof name ? info.size_filename : sizeof name - 1] = '\0';
+        for (char* c = name; *c; ++c)
+            if (*c == '/') *c = '\\';
+        bool directory = std::strlen(name) >= 2 && name[std::strlen(name) - 1] == '\\';
+        if (!directory && IsSelectedEntry(name)) bytes += info.uncompressed_size;
+        if (unzGoToNextFile(archive) != UNZ_OK) break;
+    }
+    unzClose(archive);
+    return bytes;
+}
+
+std::wstring Grouped(unsigned long long value)
+{
+    std::wstring digits = std::to_wstring(value), out;
+    for (size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) out += L',';
+        out += digits[i];
+    }
+    return out;
+}
+
+}  // namespace
+
+bool FreeBytesFor(const std::wstring& folder, unsigned long long& free)
+{
+    ULARGE_INTEGER available;
+    std::wstring path = folder.empty() || folder.back() == L'\\' ? folder : folder + L"\\";
+    if (!GetDiskFreeSpaceExW(path.c_str(), &available, nullptr, nullptr)) return false;
+    free = available.QuadPart;
+    return true;
+}
+
+unsigned long long BytesToInstall(const std::wstring& downloadPath, bool isArchive,
+                                  const std::wstring& gameFolder)
+{
+    unsigned long long bytes = isArchive ? ArchiveEntryBytes(downloadPath)
+                             : OnOneVolume(downloadPath, gameFolder) ? 0
+                                                                     : FileSize(downloadPath);
+    if (GetFileAttributesW(UninstallerPathOf(gameFolder).c_str()) == INVALID_FILE_ATTRIBUTES) {
+        wchar_t self[MAX_PATH];
+        DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
+        if (length > 0 && length < MAX_PATH) bytes += FileSize(self);
+    }
+    return bytes;
+}
+
+bool RoomToInstall(const std::wstring& downloadPath, bool isArchive,
+                   const std::wstring& gameFolder)
+{
+    unsigned long long free = 0;
+    if (!FreeBytesFor(gameFolder, free)) return true;  // no figure: the writes decide
+    unsigned long long needed = BytesToInstall(downloadPath, isArchive, gameFolder);
+    if (needed <= free) return true;
+    LogWrite(L"Failed: %ls - not enough free space on the game folder's drive (%ls bytes "
+             L"needed, %ls free)\n",
+             downloadPath.c_str(), Grouped(needed).c_str(), Grouped(free).c_str());
+    return false;
+}
