@@ -1,6 +1,7 @@
 #include "mods/http_answer.h"
 
 #include <cwchar>
+#include <cwctype>
 
 namespace {
 

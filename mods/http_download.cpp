@@ -5,7 +5,6 @@
 
 #include <cstring>
 #include <cwchar>
-#include <cwctype>
 #include <memory>
 
 #include "mods/http_answer.h"
