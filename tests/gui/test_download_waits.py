@@ -18,9 +18,9 @@ from test_download import (DOWNLOADS_END_MS, FILE_BAR, FILES_TEXT, NOT_INSTALLED
                            RECEIVED_AND_TOTAL, DownloadPageCase, files_text, size_in_bytes,
                            with_extra_entry)
 
-# A package that takes about 4 s at 2 MB/s: the sockets hold some 3 MB of it while the
-# question is up, so bytes are still on their way after the answer.
-PACKAGE_BYTES = 8 << 20
+# A package that takes about 8 s at 2 MB/s: the sockets hold some 3 MB of it while the
+# question is up, so bytes are still on their way for seconds after the answer.
+PACKAGE_BYTES = 16 << 20
 RATE = "slow 2000000"
 # After "No" the file must grow again within this; it grows within 0.3 s when idle.
 RESUMED_WITHIN_S = 1.0
