@@ -5,9 +5,9 @@
 
 #include <cstring>
 #include <cwchar>
-#include <cwctype>
 #include <memory>
 
+#include "mods/http_answer.h"
 #include "mods/worker_pause.h"
 
 #ifndef HTTP_TIMEOUT_MS
@@ -205,6 +205,7 @@ struct Transfer {
     bool restarted = false;     // the rest was asked for and the whole file came
     ResumePoint answer;         // the length and validator of the bytes on disk
     bool lengthKnown = false;
+    AnswerFault answerFault = AnswerFault::None;
 
     CRITICAL_SECTION lock;
     bool abandoned = false;
@@ -248,54 +249,9 @@ TryEnd Failed(Transfer& t, DownloadFailure failure)
 
 std::wstring QueryText(HINTERNET request, DWORD info)
 {
-    std::wstring text(256, L'\0');
-    DWORD bytes = (DWORD)(text.size() * sizeof(wchar_t));
-    if (!HttpQueryInfoW(request, info, &text[0], &bytes, nullptr)) {
-        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return std::wstring();
-        text.assign(bytes / sizeof(wchar_t) + 1, L'\0');
-        if (!HttpQueryInfoW(request, info, &text[0], &bytes, nullptr)) return std::wstring();
-    }
-    text.resize(bytes / sizeof(wchar_t));
+    std::wstring text;
+    QueryHeaderText(request, info, 0, text);
     return text;
-}
-
-bool ParseNumber(const wchar_t*& at, uint64_t& number)
-{
-    if (!iswdigit(*at)) return false;
-    number = 0;
-    for (; iswdigit(*at); ++at) {
-        if (number > (UINT64_MAX - 9) / 10) return false;
-        number = number * 10 + (uint64_t)(*at - L'0');
-    }
-    return true;
-}
-
-// The length as 64 bits; the text is read where WinINet has no 64-bit query.
-bool QueryLength(HINTERNET request, uint64_t& length)
-{
-    ULONGLONG number = 0;
-    DWORD size = sizeof number;
-    if (HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER64, &number,
-                       &size, nullptr)
-        && size == sizeof number) {
-        length = number;
-        return true;
-    }
-    std::wstring text = QueryText(request, HTTP_QUERY_CONTENT_LENGTH);
-    const wchar_t* at = text.c_str();
-    return ParseNumber(at, length) && *at == L'\0';
-}
-
-// "bytes FIRST-LAST/TOTAL"
-bool ParseContentRange(const std::wstring& text, uint64_t& first, uint64_t& total)
-{
-    if (text.compare(0, 6, L"bytes ") != 0) return false;
-    const wchar_t* at = text.c_str() + 6;
-    uint64_t last = 0;
-    if (!ParseNumber(at, first) || *at++ != L'-' || !ParseNumber(at, last) || *at++ != L'/'
-        || !ParseNumber(at, total))
-        return false;
-    return *at == L'\0' && first <= last && last < total;
 }
 
 std::wstring Validator(HINTERNET request)
@@ -422,8 +378,11 @@ TryEnd ReceiveIntoFile(Transfer& t, HINTERNET request)
                         nullptr))
         return Failed(t, DownloadFailure::Other);
     t.status = status;
-    uint64_t length = 0;
-    bool announced = QueryLength(request, length);
+    AnswerHead head;
+    t.answerFault = ReadAnswerHead(request, head);
+    if (t.answerFault != AnswerFault::None) return Failed(t, DownloadFailure::InvalidAnswer);
+    uint64_t length = head.length;
+    bool announced = head.lengthAnnounced;
     bool append = false;
     if (status == 206 && t.resume.from > 0) {
         uint64_t first = 0, total = 0;
@@ -590,6 +549,7 @@ const wchar_t* DescribeFailure(DownloadFailure failure)
     case DownloadFailure::CutShort: return L"the body ended before its announced length";
     case DownloadFailure::Untrusted: return L"the server's certificate is not trusted";
     case DownloadFailure::Downgraded: return L"redirected from https to plain http";
+    case DownloadFailure::InvalidAnswer: return L"the server's answer was not valid";
     case DownloadFailure::HashMismatch: return L"the SHA-256 does not match";
     case DownloadFailure::LocalFile: return L"the file could not be written";
     case DownloadFailure::Cancelled: return L"cancelled";
@@ -648,6 +608,9 @@ bool HttpDownloadToFile(const wchar_t* url, const wchar_t* localPath, ByteCounte
         if (end == TryEnd::Fail || r.failure == DownloadFailure::Cancelled) {
             if (r.failure == DownloadFailure::Downgraded)
                 r.notes.push_back(L"Failed: " + path + L" - " + DescribeFailure(r.failure));
+            if (r.failure == DownloadFailure::InvalidAnswer)
+                r.notes.push_back(L"Failed: " + path + L" - " + DescribeFailure(r.failure) + L": "
+                                  + DescribeAnswerFault(t.answerFault));
             break;
         }
         if (tryNumber == DownloadTries) {

@@ -35,6 +35,7 @@ enum class DownloadFailure {
     CutShort,         // the body ended before its announced length
     Untrusted,        // the TLS certificate is not trusted or names another host
     Downgraded,       // an https URL redirected to plain http
+    InvalidAnswer,    // no status line, not HTTP/1.x, or a length given twice or unreadable
     HashMismatch,     // the bytes are not those the pack was built with
     LocalFile,        // the file in the temporary folder could not be written
     Cancelled,

@@ -28,6 +28,7 @@ const wchar_t* FailureReason(const ModOutcome& outcome, wchar_t (&status)[32])
     case DownloadFailure::CutShort: return L"途中で切断されました";
     case DownloadFailure::Untrusted: return L"証明書を信頼できません";
     case DownloadFailure::Downgraded: return L"http へ転送されました";
+    case DownloadFailure::InvalidAnswer: return L"サーバーの応答が不正です";
     case DownloadFailure::HashMismatch: return L"ファイルの内容が一致しません";
     case DownloadFailure::LocalFile: return L"一時ファイルを書き込めません";
     default: return L"不明なエラー";

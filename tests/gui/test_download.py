@@ -71,7 +71,9 @@ def files_text(done, total):
     return f"{done} / {total} ファイル"
 
 
-class DownloadTests(harness.InstallerTestCase):
+class DownloadPageCase(harness.InstallerTestCase):
+    """The served mods, a fresh game folder and log for each test, and the steps the
+    download tests share (test_download_question.py's too)."""
 
     @classmethod
     def setUpClass(cls):
@@ -176,6 +178,14 @@ class DownloadTests(harness.InstallerTestCase):
         s.do("wait-closed", harness.STEP_TIMEOUT_MS)
         self.assertEqual(0, s.exit_code())
 
+    def ask_to_cancel(self):
+        s = self.session
+        s.press("cancel")
+        self.assertQuestionBox(CANCEL_CAPTION, CANCEL_QUESTION)
+
+
+class DownloadTests(DownloadPageCase):
+
     # ---- counting bytes and files --------------------------------------------------
 
     def test_sized_download_counts_bytes_fills_the_bar_and_counts_files(self):
@@ -267,180 +277,6 @@ class DownloadTests(harness.InstallerTestCase):
         s.do("wait-page", FINISHED, DOWNLOADS_END_MS)
         self.assertEqual(f"Downloading: {self.temp_download(0)} - Done!", self.log_lines()[0])
 
-    # ---- cancelling ----------------------------------------------------------------
-
-    def ask_to_cancel(self):
-        s = self.session
-        s.press("cancel")
-        self.assertQuestionBox(CANCEL_CAPTION, CANCEL_QUESTION)
-
-    def test_cancel_answered_no_holds_the_download_then_goes_on(self):
-        # About 15 s for the whole package: the box is up for a few of them.
-        self.server.set_mode(0, "slow 20000")
-        self.open_download_page([0])
-        s = self.session
-        self.wait_for("some bytes", lambda: self.received_at_least(RECEIVED_AND_TOTAL, 20000))
-
-        self.ask_to_cancel()
-        s.screenshot("cancel-question", window="msgbox")
-        # The worker waits while the question is up: nothing more is counted, although
-        # the server goes on sending.
-        (held, _) = self.bytes_shown(RECEIVED_AND_TOTAL)
-        position = s.progress(FILE_BAR)["pos"]
-        time.sleep(1.0)
-        self.assertEqual(held, self.bytes_shown(RECEIVED_AND_TOTAL)[0])
-        self.assertEqual(position, s.progress(FILE_BAR)["pos"])
-        self.assertEqual("sending", self.server.requests_for(0)[0].state)
-
-        s.answer("no")
-        self.assertEqual(DOWNLOAD, s.page())
-        self.assertTrue(s.check("no-msgbox", 300), "asked again")
-        self.assertDownloadingButtons()
-        after = []
-        for _ in range(3):
-            (received, _) = self.bytes_shown(RECEIVED_AND_TOTAL)
-            after.append(size_in_bytes(received))
-            time.sleep(0.5)
-        self.assertLess(size_in_bytes(held), after[0], "nothing counted after the answer")
-        self.assertLess(after[0], after[-1], "the bytes stopped rising")
-        self.assertEqual(DOWNLOAD, s.page(), "the download was over too soon to watch")
-
-        s.do("wait-page", FINISHED, DOWNLOADS_END_MS)
-        self.assertEqual(f"Downloading: {self.temp_download(0)} - Done!", self.log_lines()[0])
-
-    def test_cancel_answered_yes_ends_the_downloads_within_seconds(self):
-        self.server.set_mode(0, "slow 40000")
-        # Rows ahead of the stopped one are still asked for, each waited for a second at
-        # most; this one would answer nothing for 4 s.
-        self.server.set_mode(1, "noresponse 4")
-        self.open_download_page([0, 1, 2])
-        s = self.session
-        self.wait_for("some bytes", lambda: self.received_at_least(RECEIVED_AND_TOTAL, 20000))
-
-        self.ask_to_cancel()
-        s.answer("yes")
-        answered = time.monotonic()
-        s.do("wait-page", FAILED, 5000)
-        self.assertLess(time.monotonic() - answered, 5.0, "the cancel took too long")
-        s.screenshot("failed")
-        # Straight to the failed page: nothing was installed.
-        self.assertNotIn(INSTALL, s.created_pages())
-        self.assertNotIn(FINISHED, s.created_pages())
-
-        # Honest log: nothing arrived whole.
-        self.assertEqual([f"Downloading: {self.temp_download(row)} - Failed" for row in range(3)],
-                         self.log_lines())
-        first = self.server.requests_for(0)
-        self.assertEqual(1, len(first))
-        self.assertNotEqual("complete", first[0].state)
-        self.assertLess(first[0].sent, len(self.server.sample(0)))
-        self.assertEqual(1, len(self.server.requests_for(1)))
-        self.assertEqual(1, len(self.server.requests_for(2)))
-        self.assertDownloadsDeleted()
-        self.assertFalse((self.desktop.game_folder() / "mods").exists())
-        self.assertFailedPageThenExit([(None, "")] + [(row, NOT_INSTALLED) for row in range(3)])
-
-    def ask_while_the_worker_ends(self):
-        """Row 0 arrives at once; row 1's server takes the request and answers 404 only
-        after 2.5 s (within the test build's 4 s time-out), a failure that is not tried
-        again, while the cancel question is open. The worker then ends behind the
-        question, and the wizard must stay where it is."""
-        self.server.set_mode(1, "404-after 2.5")
-        self.open_download_page([0, 1])
-        s = self.session
-        self.wait_for("row 0 arrived",
-                      lambda: True if s.text(FILES_TEXT) == files_text(1, 2) else None)
-        self.ask_to_cancel()
-        row_1_failed = f"Downloading: {self.temp_download(1)} - Failed"
-        self.wait_for("row 1 given up",
-                      lambda: True if row_1_failed in self.log_lines() else None, timeout=10)
-        time.sleep(0.5)
-        self.assertEqual(DOWNLOAD, s.page())
-        self.assertNotIn(INSTALL, s.created_pages())
-        self.assertFalse((self.desktop.game_folder() / "mods").exists())
-        self.assertTrue(s.check("msgbox", 0), "the question went away")
-        return [f"Downloading: {self.temp_download(0)} - Done!", row_1_failed]
-
-    def test_worker_ending_while_asked_then_yes_fails_without_installing(self):
-        downloads = self.ask_while_the_worker_ends()
-        s = self.session
-        s.answer("yes")
-        s.do("wait-page", FAILED, 5000)
-        self.assertNotIn(INSTALL, s.created_pages())
-        self.assertFalse((self.desktop.game_folder() / "mods").exists())
-        # What did arrive is deleted all the same, and the log says so.
-        self.assertEqual(downloads + [f"Delete: {self.temp_download(0)}"], self.log_lines())
-        self.assertDownloadsDeleted()
-        s.screenshot("failed-two-rows")
-        self.assertFailedPageThenExit([(None, ""), (0, NOT_INSTALLED),
-                                       (1, "ダウンロード失敗（HTTP 404）")])
-
-    def test_worker_ending_while_asked_then_no_goes_on_as_before(self):
-        downloads = self.ask_while_the_worker_ends()
-        s = self.session
-        s.answer("no")
-        s.do("wait-page", FAILED, DOWNLOADS_END_MS)
-        self.assertIn(INSTALL, s.created_pages())
-        package = (self.desktop.game_folder() / "mods" / "1.8.0.1" / MOD_FILE_NAMES[0])
-        self.assertEqual(self.server.sample(0), package.read_bytes())
-        log = self.log_lines()
-        self.assertEqual(downloads, log[:2])
-        self.assertTrue(log[2].startswith("Installing: ") and log[2].endswith(MOD_FILE_NAMES[0]),
-                        log)
-        self.assertEqual([f"Delete: {self.temp_download(0)}"], log[3:])
-        s.screenshot("failed-one-row")
-        self.assertOpenLogShowsTheLog()
-        self.assertFailedPageThenExit([(0, "インストール完了"), (1, "ダウンロード失敗（HTTP 404）")])
-
-    def assertOpenLogShowsTheLog(self):
-        """The log button opens the log in the text editor (Notepad, under Wine)."""
-        s = self.session
-        s.do("click", OPEN_LOG)
-        try:
-            s.do("wait-process", "notepad.exe", harness.WINDOW_TIMEOUT_MS)
-        finally:
-            self.desktop.start("taskkill", args=["/f", "/im", "notepad.exe"]).wait(60)
-        s.do("wait-process-gone", "notepad.exe", harness.STEP_TIMEOUT_MS)
-
-    # ---- a server that never answers the TLS handshake ------------------------------
-
-    def test_withheld_tls_handshake_fails_its_row_by_itself(self):
-        self.server.withhold_handshakes(60)
-        self.open_download_page([0, 1])
-        started = time.monotonic()
-        s = self.session
-        s.do("wait-page", FAILED, 60000)
-        # The test build's time-out is 4 s, plus 2 s without any sign of life, for each
-        # of four tries, which wait 0.25, 0.5 and 1 s between them.
-        self.assertLess(time.monotonic() - started, 4 * (4 + 2 + 1) + 1.75 + 3)
-        self.assertIn(INSTALL, s.created_pages())
-        log = self.log_lines()
-        row_0 = self.temp_download(0)
-        self.assertEqual([f"Downloading: {row_0} - Failed"]
-                         + [f"Retrying: {row_0} - no answer within the time-out at byte 0 "
-                            f"(try {n} of 4); the next starts over" for n in (1, 2, 3)]
-                         + [f"Failed: {row_0} - no answer within the time-out, after 4 tries",
-                            f"Downloading: {self.temp_download(1)} - Done!"], log[:6])
-        self.assertEqual(f"Delete: {self.temp_download(1)}", log[-1])
-        self.assertEqual([], self.server.requests_for(0), "a request got through")
-        self.assertGreaterEqual(self.server.server.withheld_handshakes, 4)
-        self.assertDownloadsDeleted()
-
-    def test_cancel_while_the_tls_handshake_is_withheld_fails_within_5_s(self):
-        self.server.withhold_handshakes(60)
-        self.open_download_page([0])
-        s = self.session
-        time.sleep(1.0)
-        self.ask_to_cancel()
-        s.answer("yes")
-        answered = time.monotonic()
-        s.do("wait-page", FAILED, 5000)
-        self.assertLess(time.monotonic() - answered, 5.0)
-        self.assertNotIn(INSTALL, s.created_pages())
-        self.assertEqual([f"Downloading: {self.temp_download(0)} - Failed"], self.log_lines())
-        self.assertDownloadsDeleted()
-        self.assertFailedPageThenExit()
-
     # ---- bad networks: tries again, resumed where the server allows it ---------------
 
     def test_cut_downloads_resume_and_arrive_whole(self):
@@ -521,6 +357,21 @@ class DownloadTests(harness.InstallerTestCase):
         self.assertFalse((self.desktop.game_folder() / "mods").exists())
         self.assertFailedPageThenExit([(row, "ダウンロード失敗（HTTP 404）") for row in range(3)])
 
+
+    def test_an_answer_without_a_status_line_fails_its_row_and_says_so(self):
+        self.server.set_mode(1, "bad no-status")
+        self.open_download_page([0, 1])
+        s = self.session
+        s.do("wait-page", FAILED, DOWNLOADS_END_MS)
+        log = self.log_lines()
+        self.assertEqual([f"Downloading: {self.temp_download(1)} - Failed",
+                          f"Failed: {self.temp_download(1)} - the server's answer was not valid: "
+                          "no status line"], log[1:3])
+        self.assertEqual(1, len(self.server.requests_for(1)), "tried again")
+        self.assertDownloadsDeleted()
+        s.screenshot("failed-invalid-answer")
+        self.assertFailedPageThenExit([(0, "インストール完了"),
+                                       (1, "ダウンロード失敗（サーバーの応答が不正です）")])
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)

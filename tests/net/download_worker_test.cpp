@@ -6,6 +6,7 @@
 #include "app/install_log.h"
 #include "mods/catalog.h"
 #include "mods/download_worker.h"
+#include "mods/mod_outcome.h"
 #include "tests/net/net_test_env.h"
 #include "tests/unit/test_files.h"
 
@@ -141,4 +142,17 @@ TEST_F(DownloadWorkerRun, AfterACancelTheRowsAheadAreTriedButNotKept)
     EXPECT_EQ(2u, DownloadProgress.filesDone.load());
     EXPECT_TRUE(DownloadedFiles.empty());
     EXPECT_EQ(Line(0, "Failed") + Line(1, "Failed"), ReadWholeFile(log));
+}
+
+TEST_F(DownloadWorkerRun, AnAnswerWithoutAStatusLineFailsItsRowAndTheLogSaysSo)
+{
+    ModCatalog[1].selected = true;
+    SetServeMode(ServedKeys[1], "bad no-status");
+    RunWorker();
+    EXPECT_TRUE(DownloadedFiles.empty());
+    EXPECT_EQ(ModStage::DownloadFailed, ModOutcomes[1].stage);
+    EXPECT_EQ(DownloadFailure::InvalidAnswer, ModOutcomes[1].failure);
+    EXPECT_EQ(Line(1, "Failed") + "Failed: " + Utf8(TempPathOf(1))
+                  + " - the server's answer was not valid: no status line\r\n",
+              ReadWholeFile(log));
 }

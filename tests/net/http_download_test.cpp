@@ -312,6 +312,32 @@ TEST_F(HttpDownload, AnswersRefusalsAndDowngradesAreNotTriedAgain)
     EXPECT_TRUE(Download(HttpUrl(L"/to-http/body.bin"), path).result);
 }
 
+TEST_F(HttpDownload, AnswersThatAreNotValidHttpFailAtOnceAndSayWhy)
+{
+    const std::pair<const wchar_t*, const wchar_t*> answers[] = {
+        {L"no-status", L"no status line"},
+        {L"two-lengths", L"Content-Length given more than once"},
+        {L"same-length-twice", L"Content-Length given more than once"},
+        {L"length-list", L"Content-Length is not one 64-bit number"},
+        {L"huge-length", L"Content-Length is not one 64-bit number"}};
+    std::wstring path = scratch.Sub(L"bad.bin");
+    for (const auto& answer : answers) {
+        for (const std::wstring& url : {HttpUrl(L"/bad/") + answer.first,
+                                        HttpsUrl(L"/bad/") + answer.first}) {
+            Fetch fetch = Download(url, path);
+            EXPECT_FALSE(fetch.result) << url;
+            EXPECT_EQ(DownloadFailure::InvalidAnswer, fetch.report.failure) << url;
+            ASSERT_EQ(1u, fetch.report.notes.size()) << url << ": tried again";
+            EXPECT_EQ(L"Failed: " + path + L" - the server's answer was not valid: "
+                          + answer.second, fetch.report.notes[0]);
+            EXPECT_FALSE(FileExists(path)) << url;
+        }
+    }
+    // HTTP/1.0 itself is fine.
+    EXPECT_TRUE(Download(HttpUrl(L"/bad/http-1.0"), path).result);
+    EXPECT_EQ("bytes", ReadWholeFile(path));
+}
+
 TEST_F(HttpDownload, LengthsBeyond4GiBAreReadWholeAndACutOneNeverWrapsIntoSuccess)
 {
     std::wstring path = scratch.Sub(L"liar.bin");

@@ -33,6 +33,7 @@ Routes (NAME is a file under --root; a query string is ignored unless stated):
   /chunked/NAME         the file, Transfer-Encoding: chunked
   /empty                200, Content-Length: 0
   /redirect/REST        302, Location: /REST (query kept)
+  /bad/KIND             an answer no server should give, see bad_answers.py
   /redirect-abs/REST    302, Location: SCHEME://HOST/REST (HOST from the request)
   /cut/NAME             full Content-Length, half the body, then the connection closes
   /cut-at/NAME?at=A,B,C the Nth request for this path is cut when the file's byte A, B,
@@ -79,6 +80,9 @@ from dataclasses import dataclass
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from urllib.parse import unquote, urlsplit, parse_qs
 
+import bad_answers
+from throttle import Throttle
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 CHUNK = 64 * 1024
 MAX_STALL = 120
@@ -97,24 +101,6 @@ class Request:
     scheme: str
     sent: int = 0
     state: str = "sending"
-
-
-class Throttle:
-    """Token bucket; the deficit of a large take is paid by sleeping, so any chunk size
-    works and concurrent senders share the rate."""
-
-    def __init__(self, rate, burst=CHUNK):
-        self.rate, self.burst = float(rate), float(burst)
-        self.tokens, self.last = self.burst, time.monotonic()
-        self.lock = threading.Lock()
-
-    def take(self, n, stopping):
-        with self.lock:
-            now = time.monotonic()
-            self.tokens = min(self.burst, self.tokens + (now - self.last) * self.rate) - n
-            self.last = now
-            wait = -self.tokens / self.rate if self.tokens < 0 else 0
-        return not (wait and stopping.wait(wait))
 
 
 class _Server(ThreadingHTTPServer):
@@ -257,6 +243,8 @@ class Handler(BaseHTTPRequestHandler):
                 return self.reply(int(head), b"Test status\n")
             if head == "redirect":
                 rest = "files/" + rest
+            elif head == "bad":
+                rest = arg
             elif arg:
                 key = {"cut-at": "at", "liar": "length"}.get(head)
                 query[key or ("bps" if head.startswith("slow") else "secs")] = arg
@@ -275,6 +263,9 @@ class Handler(BaseHTTPRequestHandler):
             return self.reply(302, b"Moved\n", Location=target)
         if head == "empty":
             return self.reply(200)
+        if head == "bad":
+            request = Request(self.command, self.path, 200, self.server.scheme)
+            return bad_answers.send(self, rest, request)
         if head == "stall" and not rest:
             self.start(200, {"Content-Length": 1 << 20,
                              "Content-Type": "application/octet-stream"})
@@ -457,8 +448,8 @@ class TestServer:
         """How /mod/NAME answers, from the file NAME.mode beside it: a route and its
         argument ("files", "chunked", "cut", "cut-chunked", "slow 20000", "slow-chunked
         20000", "stall 30", "noresponse 30", "empty", "redirect", "cut-at 100,200",
-        "norange", "liar 5368709120", "to-http", "404-after 3") or a status ("404"). A last word
-        "norange" makes any route ignore Range headers."""
+        "norange", "liar 5368709120", "to-http", "404-after 3", "bad no-status") or a status
+        ("404"). A last word "norange" makes any route ignore Range headers."""
         path, words = self.file_path(name + ".mode"), []
         if path:
             with open(path, encoding="utf-8-sig") as f:
