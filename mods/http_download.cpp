@@ -1,13 +1,13 @@
 #include "mods/http_download.h"
 
 #include <wininet.h>
-#include <bcrypt.h>
 
 #include <cstring>
 #include <cwchar>
 #include <memory>
 
 #include "mods/http_answer.h"
+#include "mods/sha256.h"
 #include "mods/worker_pause.h"
 
 #ifndef HTTP_TIMEOUT_MS
@@ -125,47 +125,6 @@ bool IsRetried(DownloadFailure failure)
         return false;
     }
 }
-
-// SHA-256 of the bytes as they are written, with the system's own crypto (CNG).
-class Sha256 {
-public:
-    ~Sha256() { Close(); }
-    bool Start()
-    {
-        Close();
-        return BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0) >= 0
-            && BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0) >= 0;
-    }
-    void Add(const char* bytes, DWORD count)
-    {
-        if (hash) BCryptHashData(hash, (PUCHAR)bytes, count, 0);
-    }
-    std::string FinishHex()
-    {
-        unsigned char digest[32];
-        std::string hex;
-        if (hash && BCryptFinishHash(hash, digest, sizeof digest, 0) >= 0) {
-            static const char digits[] = "0123456789abcdef";
-            for (unsigned char byte : digest) {
-                hex += digits[byte >> 4];
-                hex += digits[byte & 15];
-            }
-        }
-        Close();
-        return hex;
-    }
-
-private:
-    void Close()
-    {
-        if (hash) BCryptDestroyHash(hash);
-        if (algorithm) BCryptCloseAlgorithmProvider(algorithm, 0);
-        hash = nullptr;
-        algorithm = nullptr;
-    }
-    BCRYPT_ALG_HANDLE algorithm = nullptr;
-    BCRYPT_HASH_HANDLE hash = nullptr;
-};
 
 // Where a try starts: at zero, or after the bytes already on disk, asking for the rest
 // of the answer they came from.

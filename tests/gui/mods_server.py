@@ -13,6 +13,7 @@ import shutil
 import subprocess
 import sys
 
+import harness
 from harness import BUILD_DIR, SOURCE_DIR
 
 sys.path.insert(0, str(SOURCE_DIR / "tests" / "net"))
@@ -98,3 +99,26 @@ class ModServer:
 
     def stop(self):
         self.server.stop()
+
+
+class ServedTestCase(harness.InstallerTestCase):
+    """Tests whose mods come from one ModServer for the class: each test starts with the
+    samples served whole, no download left in %TEMP% (one left behind would hide one
+    that is not deleted), a game folder of the supported version and no log."""
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.server = ModServer(cls.desktop)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.stop()
+
+    def setUp(self):
+        super().setUp()
+        self.server.reset()
+        for name in MOD_FILE_NAMES:
+            (self.desktop.temp_folder() / name).unlink(missing_ok=True)
+        self.session.install_game("1.8.0.1")
+        self.session.remove_log()

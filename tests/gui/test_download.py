@@ -16,7 +16,7 @@ import zipfile
 
 import harness
 from harness import CONFIRM, DOWNLOAD, FAILED, FINISHED, FOLDER, INSTALL, MOD_SELECT, WELCOME
-from mods_server import MOD_FILE_NAMES, ModServer
+from mods_server import MOD_FILE_NAMES, ServedTestCase
 
 
 MOD_TREE = 1013
@@ -71,27 +71,8 @@ def files_text(done, total):
     return f"{done} / {total} ファイル"
 
 
-class DownloadPageCase(harness.InstallerTestCase):
-    """The served mods, a fresh game folder and log for each test, and the steps the
-    download tests share (test_download_question.py's too)."""
-
-    @classmethod
-    def setUpClass(cls):
-        super().setUpClass()
-        cls.server = ModServer(cls.desktop)
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.stop()
-
-    def setUp(self):
-        super().setUp()
-        self.server.reset()
-        # A download left behind by an earlier run would hide one that is not deleted.
-        for name in MOD_FILE_NAMES:
-            (self.desktop.temp_folder() / name).unlink(missing_ok=True)
-        self.session.install_game("1.8.0.1")
-        self.session.remove_log()
+class DownloadPageCase(ServedTestCase):
+    """The steps the download tests share (test_download_waits.py's too)."""
 
     # ---- steps shared by the tests -----------------------------------------------
 

@@ -19,7 +19,7 @@ import zipfile
 
 import harness
 from harness import CONFIRM, DOWNLOAD, FAILED, FINISHED, FOLDER, INSTALL, MOD_SELECT, WELCOME
-from mods_server import MOD_FILE_NAMES, ModServer
+from mods_server import MOD_FILE_NAMES, ServedTestCase
 
 
 FOLDER_EDIT = 1003
@@ -114,25 +114,10 @@ def files_below(folder):
     return found
 
 
-class InstallTests(harness.InstallerTestCase):
-
-    @classmethod
-    def setUpClass(cls):
-        super().setUpClass()
-        cls.server = ModServer(cls.desktop)
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.stop()
+class InstallTests(ServedTestCase):
 
     def setUp(self):
         super().setUp()
-        self.server.reset()
-        # A download left behind by an earlier run would hide one that is not deleted.
-        for name in MOD_FILE_NAMES:
-            (self.desktop.temp_folder() / name).unlink(missing_ok=True)
-        self.session.install_game("1.8.0.1")
-        self.session.remove_log()
         self.temp = harness.unescape(self.session.do("temp-path").strip())
 
     # ---- steps shared by the tests -----------------------------------------------

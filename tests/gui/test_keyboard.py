@@ -12,7 +12,7 @@ import unittest
 
 import harness
 from harness import CONFIRM, DOWNLOAD, FAILED, FINISHED, FOLDER, MOD_SELECT, WELCOME
-from mods_server import MOD_FILE_NAMES, ModServer
+from mods_server import MOD_FILE_NAMES, ServedTestCase
 
 BACK, NEXT, FINISH, CANCEL = 0x3023, 0x3024, 0x3025, 2
 FOLDER_EDIT, FOLDER_BROWSE, MOD_TREE = 1003, 1005, 1013
@@ -24,24 +24,7 @@ def tearDownModule():
     harness.stop_shared_desktop()
 
 
-class KeyboardTests(harness.InstallerTestCase):
-
-    @classmethod
-    def setUpClass(cls):
-        super().setUpClass()
-        cls.server = ModServer(cls.desktop)
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.stop()
-
-    def setUp(self):
-        super().setUp()
-        self.server.reset()
-        for name in MOD_FILE_NAMES:
-            (self.desktop.temp_folder() / name).unlink(missing_ok=True)
-        self.session.install_game("1.8.0.1")
-        self.session.remove_log()
+class KeyboardTests(ServedTestCase):
 
     def press(self, key, page):
         """Presses KEY, waits for PAGE and for a control to have the focus; returns it."""

@@ -13,7 +13,7 @@ import time
 import unittest
 
 import harness
-from mods_server import MOD_FILE_NAMES, ModServer
+from mods_server import ServedTestCase
 from test_install import EXPECTED_FILES, GAME_FOLDER, RECORD_FOLDER, zip_bytes
 
 UNINSTALL_KEY = "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
@@ -59,24 +59,10 @@ def folder_state(folder):
     return files, folders
 
 
-class UninstallTests(harness.InstallerTestCase):
-
-    @classmethod
-    def setUpClass(cls):
-        super().setUpClass()
-        cls.server = ModServer(cls.desktop)
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.stop()
+class UninstallTests(ServedTestCase):
 
     def setUp(self):
         super().setUp()
-        self.server.reset()
-        for name in MOD_FILE_NAMES:
-            (self.desktop.temp_folder() / name).unlink(missing_ok=True)
-        self.session.install_game("1.8.0.1")
-        self.session.remove_log()
         self.remove_entries()
         self.addCleanup(self.remove_entries)
         self.game = self.desktop.game_folder()
