@@ -12,6 +12,7 @@
 #include "mods/download_worker.h"
 #include "mods/file_replace.h"
 #include "mods/install_worker.h"
+#include "mods/uninstaller.h"
 #include "tests/unit/test_files.h"
 
 namespace {
@@ -149,10 +150,13 @@ TEST_F(InstallWorkerRun, PackageOnAnotherVolumeIsCopied)
     EXPECT_FALSE(FileExists(download));
     EXPECT_FALSE(FileExists(installed + L".zm~"));
     EXPECT_EQ(Line("Installing", installed) + Line("Delete", download), log);
-    DeleteFileW(installed.c_str());
-    RemoveDirectoryW((otherGame + L"\\mods\\1.8.0.1").c_str());
-    RemoveDirectoryW((otherGame + L"\\mods").c_str());
-    RemoveDirectoryW(otherGame.c_str());
+    // The folder is outside the scratch folder: the pack's own uninstall takes the
+    // package, its folders and the install record out again.
+    UninstallCounters undone;
+    UninstallSummary summary;
+    EXPECT_TRUE(UninstallPack(otherGame, undone, summary));
+    EXPECT_TRUE(summary.finished);
+    EXPECT_TRUE(RemoveDirectoryW(otherGame.c_str()));
 }
 
 TEST_F(InstallWorkerRun, InstallsInOrderThenDeletesEveryDownload)
