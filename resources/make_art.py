@@ -4,7 +4,10 @@
 Usage: python3 make_art.py OUTDIR
 
 Writes watermark.bmp (920x450, 24 bpp), header.bmp (48x48, 8 bpp) and
-app.ico (16/32 px at 4 and 8 bpp).  Shapes are signed distance functions,
+app.ico (16/32 px at 4 and 8 bpp), and for scaled displays (120, 144 and 192
+DPI) watermark_DPI.bmp and header_DPI.bmp drawn at that size: the watermark
+only as wide as the column the exterior pages show of it, as tall as their
+largest page.  Shapes are signed distance functions,
 so edges come out anti-aliased without supersampling.  Standard library
 only; the output is byte-for-byte deterministic.
 """
@@ -32,20 +35,23 @@ def mix(a, b, t):
 class Canvas:
     """RGBA float canvas (straight alpha); alpha 0 means transparent."""
 
-    def __init__(self, w, h, alpha=1.0):
-        self.w, self.h = w, h
+    def __init__(self, w, h, alpha=1.0, scale=1.0):
+        """SCALE maps the drawing's 96-DPI coordinates to pixels."""
+        self.w, self.h, self.s = w, h, scale
         self.px = [[[1.0, 1.0, 1.0, alpha] for _ in range(w)]
                    for _ in range(h)]
 
     def fill(self, sdf, col, box=None, alpha=1.0, soft=1.0):
-        """Paint where sdf < 0 (pixel units); soft widens the AA ramp."""
-        x0, y0, x1, y1 = box or (0, 0, self.w, self.h)
+        """Paint where sdf < 0 (drawing units); soft widens the AA ramp."""
+        k = self.s
+        x0, y0, x1, y1 = [v * k for v in box] if box else (0, 0, self.w, self.h)
         for y in range(max(0, int(y0)), min(self.h, int(y1) + 1)):
             for x in range(max(0, int(x0)), min(self.w, int(x1) + 1)):
-                a = clamp(0.5 - sdf(x + 0.5, y + 0.5) / soft) * alpha
+                ux, uy = (x + 0.5) / k, (y + 0.5) / k
+                a = clamp(0.5 - sdf(ux, uy) * k / soft) * alpha
                 if a <= 0.0:
                     continue
-                c = col(x + 0.5, y + 0.5) if callable(col) else col
+                c = col(ux, uy) if callable(col) else col
                 p = self.px[y][x]
                 p[3] = a + p[3] * (1.0 - a)
                 for i in range(3):
@@ -164,23 +170,27 @@ def rivet(cv, x0, y0, r):
 def brushed_background(cv, seen_h=314):
     """Steel-blue gradient with horizontal brushing, glow and sheen."""
     rnd = random.Random(1944)
-    for y in range(cv.h):
+    for py in range(cv.h):
+        y = py / cv.s
         base = mix((0.21, 0.28, 0.37), (0.05, 0.08, 0.12),
                    clamp(y / seen_h) ** 0.9)
         row = rnd.gauss(0, 1)
-        knots = [rnd.gauss(0, 1) for _ in range(cv.w // 40 + 2)]
-        for x in range(cv.w):
+        knots = [rnd.gauss(0, 1) for _ in range(int(cv.w / cv.s) // 40 + 2)]
+        for px in range(cv.w):
+            x = px / cv.s
             k, f = int(x // 40), x % 40 / 40.0
             streak = knots[k] + (knots[k + 1] - knots[k]) * f
             v = 0.010 * row + 0.008 * streak + 0.006 * (rnd.random() - 0.5)
             v += 0.10 * math.exp(-((x - 82) ** 2 + (y - 112) ** 2) / 5200)
             v += 0.025 * math.exp(-((x * 0.6 + y - 150) / 70.0) ** 2)
-            cv.px[y][x] = [c + v for c in base] + [1.0]
+            cv.px[py][px] = [c + v for c in base] + [1.0]
 
 
-def watermark():
-    """Wine shows only the top-left 164x314, so the emblem lives there."""
-    cv = Canvas(920, 450)
+def watermark(scale=1.0):
+    """Wine shows only the top-left 164 px, so the emblem lives there; scaled, only
+    that column is drawn."""
+    cv = Canvas(920, 450) if scale == 1.0 else \
+        Canvas(round(164 * scale), round(450 * scale), scale=scale)
     brushed_background(cv)
     # a large faint gear behind the part only wide displays get to see
     wide = (180, 30, 920, 450)
@@ -207,8 +217,8 @@ def watermark():
     return cv
 
 
-def header():
-    cv = Canvas(48, 48)
+def header(scale=1.0):
+    cv = Canvas(round(48 * scale), round(48 * scale), scale=scale)
     emblem(cv, 24, 23.5, 21.5, detail=2, shadow=0.30)
     return cv
 
@@ -324,6 +334,9 @@ def write_ico(path, images):
         f.write(head + b"".join(d for _, _, d in images))
 
 
+SCALED_DPIS = (120, 144, 192)
+
+
 def main():
     if len(sys.argv) != 2:
         sys.exit("usage: make_art.py OUTDIR")
@@ -331,6 +344,9 @@ def main():
     os.makedirs(out, exist_ok=True)
     write_bmp(os.path.join(out, "watermark.bmp"), watermark(), 24)
     write_bmp(os.path.join(out, "header.bmp"), header(), 8)
+    for dpi in SCALED_DPIS:
+        write_bmp(os.path.join(out, f"watermark_{dpi}.bmp"), watermark(dpi / 96), 24)
+        write_bmp(os.path.join(out, f"header_{dpi}.bmp"), header(dpi / 96), 8)
     icons = {s: icon(s) for s in (16, 32)}
     entries = [(s, b, icon_image(icons[s], b))
                for b in (4, 8) for s in (16, 32)]

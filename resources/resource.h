@@ -16,6 +16,13 @@
 #define IDB_WATERMARK 132
 #define IDB_HEADER 135
 #define IDI_APP 136
+// The watermark and header bitmap drawn for 120, 144 and 192 DPI
+#define IDB_WATERMARK_120 140
+#define IDB_WATERMARK_144 141
+#define IDB_WATERMARK_192 142
+#define IDB_HEADER_120 143
+#define IDB_HEADER_144 144
+#define IDB_HEADER_192 145
 
 // Welcome page
 #define IDC_WELCOME_HEADING 1007

@@ -11,6 +11,7 @@
 #include "mods/mod_outcome.h"
 #include "resources/resource.h"
 #include "wizard/page_common.h"
+#include "wizard/scaled_art.h"
 #include "wizard/wizard.h"
 
 namespace {
@@ -105,6 +106,8 @@ INT_PTR CALLBACK FailedPage(HWND page, UINT message, WPARAM wParam, LPARAM lPara
     case WM_COMMAND:
         if (LOWORD(wParam) == IDC_OPEN_LOG && HIWORD(wParam) == BN_CLICKED) OpenLog(page);
         return TRUE;
+    case WM_PAINT:
+        return PaintExteriorPicture(page);
     case WM_REPAINT_SHEET:
         RepaintSheet(page);
         return TRUE;

@@ -5,6 +5,7 @@
 #include "mods/download_worker.h"
 #include "resources/resource.h"
 #include "wizard/page_common.h"
+#include "wizard/scaled_art.h"
 #include "wizard/wizard.h"
 
 void ShowAsLastPage(HWND page)
@@ -29,6 +30,8 @@ INT_PTR CALLBACK FinishedPage(HWND page, UINT message, WPARAM, LPARAM lParam)
     case WM_NOTIFY:
         if (((const NMHDR*)lParam)->code == PSN_SETACTIVE) ShowAsLastPage(page);
         return TRUE;
+    case WM_PAINT:
+        return PaintExteriorPicture(page);
     case WM_REPAINT_SHEET:
         RepaintSheet(page);
         return TRUE;

@@ -3,6 +3,7 @@
 #include "mods/mod_outcome.h"
 #include "mods/worker_pause.h"
 #include "resources/resource.h"
+#include "wizard/scaled_art.h"
 
 void SetPageResult(HWND page, LONG_PTR result)
 {
@@ -50,7 +51,7 @@ HFONT CreateTitleFont()
 {
     LOGFONTW font;
     GetObjectW(GetStockObject(ANSI_VAR_FONT), sizeof font, &font);
-    font.lfHeight = 20;
+    font.lfHeight = ScaledPixels(20);
     font.lfWidth = 0;
     font.lfWeight = 900;
     return CreateFontIndirectW(&font);

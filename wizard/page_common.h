@@ -42,7 +42,7 @@ void RepaintSheet(HWND page);
 void ShowAsLastPage(HWND page);
 
 // The heading font of the welcome and finish pages: the stock ANSI_VAR_FONT made
-// 20 units high and black (weight 900). The caller deletes it.
+// 20 pixels high at 96 DPI, scaled with the display, and black (weight 900). The caller deletes it.
 HFONT CreateTitleFont();
 void SetTitleFont(HWND page, int controlId);
 void ReleaseTitleFont(HWND page);

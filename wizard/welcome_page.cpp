@@ -5,6 +5,7 @@
 #include "app/state.h"
 #include "resources/resource.h"
 #include "wizard/page_common.h"
+#include "wizard/scaled_art.h"
 #include "wizard/wizard.h"
 
 static void CentreWizardOnScreen(HWND wizard)
@@ -32,6 +33,7 @@ static void OnWelcomeInit(HWND page)
     SetDlgItemTextW(page, IDC_WELCOME_HEADING, text);
 
     CentreWizardOnScreen(GetParent(page));
+    ScaleSheetHeader(GetParent(page));
     SetTitleFont(page, IDC_WELCOME_HEADING);
 }
 
@@ -57,6 +59,8 @@ INT_PTR CALLBACK WelcomePage(HWND page, UINT message, WPARAM, LPARAM lParam)
     case WM_NOTIFY:
         OnWelcomeNotify(page, (const NMHDR*)lParam);
         return TRUE;
+    case WM_PAINT:
+        return PaintExteriorPicture(page);
     case WM_REPAINT_SHEET:
         RepaintSheet(page);
         return TRUE;

@@ -53,6 +53,14 @@ HPROPSHEETPAGE CreatePage(HINSTANCE instance, const PageDescription& description
 
 }  // namespace
 
+bool PageHeaderTexts(int index, const wchar_t*& title, const wchar_t*& subtitle)
+{
+    if (index < 0 || index >= (int)(sizeof InstallerPages / sizeof InstallerPages[0])) return false;
+    title = InstallerPages[index].headerTitle;
+    subtitle = InstallerPages[index].headerSubtitle;
+    return title != nullptr;
+}
+
 void RunInstallerWizard(HINSTANCE instance)
 {
     wchar_t caption[256];

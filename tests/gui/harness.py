@@ -84,14 +84,14 @@ def can_isolate_network():
 class Xvfb:
     """A private X display, for runs outside scripts/test.sh."""
 
-    def __init__(self):
+    def __init__(self, size="1024x768"):
         number = 90
         while (pathlib.Path(f"/tmp/.X{number}-lock").exists()
                or pathlib.Path(f"/tmp/.X11-unix/X{number}").exists()):
             number += 1
         self.display = f":{number}"
         self.process = subprocess.Popen(
-            ["Xvfb", self.display, "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+            ["Xvfb", self.display, "-screen", "0", f"{size}x24", "-nolisten", "tcp"],
             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         socket = pathlib.Path(f"/tmp/.X11-unix/X{number}")
         deadline = time.monotonic() + 10
@@ -113,10 +113,11 @@ class WineDesktop:
     only the installer in the namespace would not cut it off.
     """
 
-    def __init__(self, prefix, online=True):
+    def __init__(self, prefix, online=True, screen=None):
+        """SCREEN ("WxH") gives the session a display of its own of that size."""
         self.prefix = pathlib.Path(prefix)
         self.online = online
-        self.xvfb = None if os.environ.get("DISPLAY") else Xvfb()
+        self.xvfb = Xvfb(screen) if screen or not os.environ.get("DISPLAY") else None
         display = self.xvfb.display if self.xvfb else os.environ["DISPLAY"]
         self.env = dict(os.environ, WINEPREFIX=str(self.prefix), WINEDEBUG="-all",
                         WINEARCH="win64", WINEDLLOVERRIDES="mscoree,mshtml=",
@@ -140,6 +141,17 @@ class WineDesktop:
                                             str(self.prefix)],
                        env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=300, check=True)
+
+    def use_display(self, dpi, desktop_size):
+        """From the next program on, the system DPI and the size of Wine's desktop;
+        Wine reads both when its server starts."""
+        for key, name, kind, value in (
+                (r"HKCU\Control Panel\Desktop", "LogPixels", "REG_DWORD", str(dpi)),
+                (r"HKCU\Software\Wine\Explorer\Desktops", "Default", "REG_SZ", desktop_size)):
+            subprocess.run(["wine", "reg", "add", key, "/v", name, "/t", kind, "/d", value, "/f"],
+                           env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=60, check=True)
+        self._make_prefix_ready()
 
     def _kill_server(self):
         # Waits for the server to be gone: "wineserver -p" fails while it is exiting.
@@ -220,10 +232,10 @@ class WineDesktop:
 _desktop = None
 
 
-def shared_desktop():
+def shared_desktop(prefix=PREFIX_DIR, screen=None):
     global _desktop
     if _desktop is None:
-        _desktop = WineDesktop(PREFIX_DIR)
+        _desktop = WineDesktop(prefix, screen=screen)
         atexit.register(stop_shared_desktop)
     return _desktop
 
@@ -462,10 +474,12 @@ class InstallerSession:
 
 class InstallerTestCase(unittest.TestCase):
     """A test case with a fresh installer session per test on the shared desktop."""
+    prefix = PREFIX_DIR
+    screen = None  # "WxH" for a display of the module's own
 
     @classmethod
     def setUpClass(cls):
-        cls.desktop = shared_desktop()
+        cls.desktop = shared_desktop(cls.prefix, cls.screen)
 
     def setUp(self):
         self.session = InstallerSession(self.desktop, self.short_name())
@@ -473,6 +487,17 @@ class InstallerTestCase(unittest.TestCase):
 
     def short_name(self):
         return self.id().split(".")[-1]
+
+    def wait_for(self, what, fact, timeout=15):
+        """Polls FACT (which returns a value, or None while it does not hold yet)."""
+        deadline = time.monotonic() + timeout
+        while True:
+            value = fact()
+            if value is not None:
+                return value
+            if time.monotonic() > deadline:
+                self.fail(f"{what}: not within {timeout} s")
+            time.sleep(0.1)
 
     def assertQuestionBox(self, caption, text):
         """The message box on screen asks TEXT under CAPTION, with the question icon
