@@ -143,3 +143,17 @@ class ServedTestCase(harness.InstallerTestCase):
         self.addCleanup(subprocess.run, ["umount", "-l", str(disk)], capture_output=True)
         self.map_drive(letter, disk)
         return disk
+
+    def move_temporary_folder(self, windows_folder):
+        """The installer's %TEMP% and %TMP% name WINDOWS_FOLDER until the test ends: Wine
+        takes them from the user's Environment key, not from the Unix environment."""
+        key = "HKEY_CURRENT_USER\\Environment"
+        old = self.desktop.registry(key).get(key, {})
+
+        def set_values(values):
+            for name, (kind, data) in values.items():
+                subprocess.run(["wine", "reg", "add", key, "/v", name, "/t", kind, "/d", data,
+                                "/f"], env=self.desktop.env, stdin=subprocess.DEVNULL,
+                               capture_output=True, timeout=60, check=True)
+        self.addCleanup(set_values, {name: old[name] for name in ("TEMP", "TMP") if name in old})
+        set_values({name: ("REG_SZ", windows_folder) for name in ("TEMP", "TMP")})

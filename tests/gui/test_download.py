@@ -8,6 +8,7 @@ Run through ctest (gui.download) or by hand from tests/gui:
 """
 
 import io
+import os
 import re
 import subprocess
 import time
@@ -353,6 +354,33 @@ class DownloadTests(DownloadPageCase):
         s.screenshot("failed-invalid-answer")
         self.assertFailedPageThenExit([(0, "インストール完了"),
                                        (1, "ダウンロード失敗（サーバーの応答が不正です）")])
+
+    def test_download_larger_than_the_temporary_drive_fails_before_writing(self):
+        temp = self.small_drive("t", "2m")
+        self.move_temporary_folder("T:\\")
+        self.server.replace(1, os.urandom(3 << 20))
+        self.server.set_mode(2, "404-after 2")  # holds the page open: row 1 fails at once
+        self.open_download_page([1, 2])
+        s = self.session
+        s.do("wait-page", FAILED, DOWNLOADS_END_MS)
+        self.assertLessEqual(set(os.listdir(temp)), {"installer.log", "installer.journal"})
+        log = (temp / "installer.log").read_bytes().decode("utf-8").split("\r\n")[:-1]
+        path = "T:\\" + MOD_FILE_NAMES[1]
+        self.assertEqual(f"Downloading: {path} - Failed", log[0])
+        figures = re.fullmatch(rf"Failed: {re.escape(path)} - not enough free space on the "
+                               r"temporary folder's drive \(([\d,]+) bytes needed, ([\d,]+) free\)",
+                               log[1])
+        self.assertIsNotNone(figures, log)
+        needed, free = (int(figure.replace(",", "")) for figure in figures.groups())
+        self.assertEqual(3 << 20, needed)
+        self.assertTrue((2 << 20) - (64 << 10) < free < 2 << 20, free)  # the log's pages aside
+        self.assertEqual(1, len(self.server.requests_for(1)), "tried again")
+        s.screenshot("failed-temporary-drive-full")
+        self.assertFailedPageThenExit([(1, "ダウンロード失敗（ディスクの空き容量が不足しています）"),
+                                       (2, "ダウンロード失敗（HTTP 404）")])
+        self.assertEqual(3, s.run_without_windows("/VERYSILENT", "/MODS=fieldwatch"))
+        self.assertIn(f"Failed: {path} - not enough free space on the temporary folder's drive "
+                      "(3,145,728 bytes needed, ", (temp / "installer.log").read_text("utf-8"))
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)

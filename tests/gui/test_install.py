@@ -474,6 +474,9 @@ class InstallTests(ServedTestCase):
                          s.text(FAILED_OUTCOME))
         s.screenshot("disk-too-small")
         self.assertEndsOn(FAILED, FAILED_HEADING)
+        self.assertEqual(3, self.run_unattended("/VERYSILENT", "/DIR=G:\\Steelmarch",
+                                                "/MODS=fieldwatch"))
+        self.assertEqual(old, (game / "res_mods" / "1.8.0.1" / "big.bin").read_bytes())
 
     def test_full_disk_during_the_install_keeps_the_old_file_and_leaves_no_temporary_file(self):
         # Tiny files pass the check by their sizes, but each takes a page of the drive.
