@@ -99,3 +99,17 @@ bool RoomToInstall(const std::wstring& downloadPath, bool isArchive,
              downloadPath.c_str(), Grouped(needed).c_str(), Grouped(free).c_str());
     return false;
 }
+
+bool RoomToDownload(const std::wstring& path, unsigned long long finalSize,
+                    std::wstring& refusal)
+{
+    size_t slash = path.find_last_of(L'\\');
+    unsigned long long free = 0, onDisk = FileSize(path);
+    if (slash == std::wstring::npos || !FreeBytesFor(path.substr(0, slash + 1), free))
+        return true;  // no figure: the writes decide
+    unsigned long long needed = finalSize > onDisk ? finalSize - onDisk : 0;
+    if (needed <= free) return true;
+    refusal = L"Failed: " + path + L" - not enough free space on the temporary folder's drive ("
+            + Grouped(needed) + L" bytes needed, " + Grouped(free) + L" free)";
+    return false;
+}

@@ -18,3 +18,10 @@ unsigned long long BytesToInstall(const std::wstring& downloadPath, bool isArchi
 // figures against the download and returns false.
 bool RoomToInstall(const std::wstring& downloadPath, bool isArchive,
                    const std::wstring& gameFolder);
+
+// True when the drive of a download's path can take the file growing to finalSize:
+// the bytes a file of that name holds now are kept by a resume and given back by a
+// fresh start, so only the difference must be free. Otherwise refusal is the log
+// line that says so, with both figures.
+bool RoomToDownload(const std::wstring& path, unsigned long long finalSize,
+                    std::wstring& refusal);

@@ -6,6 +6,7 @@
 #include <cwchar>
 #include <memory>
 
+#include "mods/free_space.h"
 #include "mods/http_answer.h"
 #include "mods/sha256.h"
 #include "mods/worker_pause.h"
@@ -165,6 +166,7 @@ struct Transfer {
     ResumePoint answer;         // the length and validator of the bytes on disk
     bool lengthKnown = false;
     AnswerFault answerFault = AnswerFault::None;
+    std::wstring refusal;  // the log's line for a try refused before writing
 
     CRITICAL_SECTION lock;
     bool abandoned = false;
@@ -363,7 +365,8 @@ TryEnd ReceiveIntoFile(Transfer& t, HINTERNET request)
     }
     t.total = t.answer.total;
     t.answered = true;
-
+    if (t.lengthKnown && !RoomToDownload(t.localPath, t.answer.total, t.refusal))
+        return Failed(t, DownloadFailure::DiskFull);
     if (!OpenLocalFile(t, append)) return Failed(t, DownloadFailure::LocalFile);
     TryEnd end = CopyBody(t, request);
     // A cut connection looks like the end of the data; only the length tells.
@@ -496,27 +499,6 @@ std::wstring RetryNote(const std::wstring& path, const Transfer& t, int tryNumbe
 
 }  // namespace
 
-const wchar_t* DescribeFailure(DownloadFailure failure)
-{
-    switch (failure) {
-    case DownloadFailure::None: return L"no failure";
-    case DownloadFailure::HttpStatus: return L"the server answered with an error";
-    case DownloadFailure::NameNotResolved: return L"the host name does not resolve";
-    case DownloadFailure::CouldNotConnect: return L"no connection to the server";
-    case DownloadFailure::TimedOut: return L"no answer within the time-out";
-    case DownloadFailure::ConnectionCut: return L"the connection was cut";
-    case DownloadFailure::CutShort: return L"the body ended before its announced length";
-    case DownloadFailure::Untrusted: return L"the server's certificate is not trusted";
-    case DownloadFailure::Downgraded: return L"redirected from https to plain http";
-    case DownloadFailure::InvalidAnswer: return L"the server's answer was not valid";
-    case DownloadFailure::HashMismatch: return L"the SHA-256 does not match";
-    case DownloadFailure::LocalFile: return L"the file could not be written";
-    case DownloadFailure::Cancelled: return L"cancelled";
-    case DownloadFailure::Other: break;
-    }
-    return L"the request failed";
-}
-
 bool HttpDownloadToFile(const wchar_t* url, const wchar_t* localPath, ByteCounter& bytesReceived,
                         ByteCounter& bytesTotal, const Counter& cancelRequested,
                         const char* sha256Hex, DownloadReport* report)
@@ -541,6 +523,7 @@ bool HttpDownloadToFile(const wchar_t* url, const wchar_t* localPath, ByteCounte
                                                       pinned ? &hash : nullptr,
                                                       cancelRequested.load() != 0, thread);
         Transfer& t = *transfer;
+        std::wstring refusal;
         TryEnd end = thread ? WaitForTransfer(thread, t, bytesReceived, bytesTotal,
                                               cancelRequested)
                             : t.end;
@@ -548,6 +531,7 @@ bool HttpDownloadToFile(const wchar_t* url, const wchar_t* localPath, ByteCounte
         {
             Locked hold(t);
             fileMade = fileMade || t.fileMade;
+            if (t.finished) refusal = t.refusal;  // an abandoned try may still write it
         }
         r.httpStatus = t.status;
         if (t.restarted)
@@ -565,6 +549,7 @@ bool HttpDownloadToFile(const wchar_t* url, const wchar_t* localPath, ByteCounte
         }
         r.failure = cancelRequested.load() ? DownloadFailure::Cancelled : t.failure;
         if (end == TryEnd::Fail || r.failure == DownloadFailure::Cancelled) {
+            if (!refusal.empty()) r.notes.push_back(refusal);
             if (r.failure == DownloadFailure::Downgraded)
                 r.notes.push_back(L"Failed: " + path + L" - " + DescribeFailure(r.failure));
             if (r.failure == DownloadFailure::InvalidAnswer)

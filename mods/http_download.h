@@ -38,6 +38,7 @@ enum class DownloadFailure {
     InvalidAnswer,    // no status line, not HTTP/1.x, or a length given twice or unreadable
     HashMismatch,     // the bytes are not those the pack was built with
     LocalFile,        // the file in the temporary folder could not be written
+    DiskFull,         // the temporary folder's drive cannot take the announced length
     Cancelled,
     Other,
 };
@@ -51,8 +52,9 @@ struct DownloadReport {
 // True only when the server answered 200 (or 206 to a resume) and the whole body is
 // in the file: when the length was announced, exactly that many bytes, and when
 // sha256Hex names a hash (64 hex digits), bytes with that SHA-256. Any failure
-// removes the partial file. A status other than 200 on the first try leaves any older
-// file of that name untouched. bytesTotal is 0 when no length was announced.
+// removes the partial file. A first try that ends before writing (a status other than
+// 200, an announced length the drive has no room for) leaves any older file of that
+// name untouched. bytesTotal is 0 when no length was announced.
 bool HttpDownloadToFile(const wchar_t* url, const wchar_t* localPath, ByteCounter& bytesReceived,
                         ByteCounter& bytesTotal, const Counter& cancelRequested,
                         const char* sha256Hex = nullptr, DownloadReport* report = nullptr);

@@ -122,3 +122,38 @@ class ServedTestCase(harness.InstallerTestCase):
             (self.desktop.temp_folder() / name).unlink(missing_ok=True)
         self.session.install_game("1.8.0.1")
         self.session.remove_log()
+
+    def map_drive(self, letter, unix_folder):
+        """Drive LETTER: of the test prefix shows UNIX_FOLDER, until the test ends."""
+        link = self.desktop.prefix / "dosdevices" / f"{letter}:"
+        link.unlink(missing_ok=True)
+        link.symlink_to(unix_folder)
+        self.addCleanup(link.unlink, missing_ok=True)
+
+    def small_drive(self, letter, size):
+        """Drive LETTER: on an empty tmpfs of SIZE ("3m"), until the test ends; returns its
+        Unix folder. Skips the test where a tmpfs cannot be mounted."""
+        disk = harness.SCRATCH_DIR / f"tmpfs-{letter}"
+        disk.mkdir(parents=True, exist_ok=True)
+        mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={size}", "tmpfs", str(disk)],
+                                 stdin=subprocess.DEVNULL, capture_output=True)
+        if mounted.returncode != 0:
+            self.skipTest("a small tmpfs cannot be mounted here: "
+                          + mounted.stderr.decode(errors="replace").strip())
+        self.addCleanup(subprocess.run, ["umount", "-l", str(disk)], capture_output=True)
+        self.map_drive(letter, disk)
+        return disk
+
+    def move_temporary_folder(self, windows_folder):
+        """The installer's %TEMP% and %TMP% name WINDOWS_FOLDER until the test ends: Wine
+        takes them from the user's Environment key, not from the Unix environment."""
+        key = "HKEY_CURRENT_USER\\Environment"
+        old = self.desktop.registry(key).get(key, {})
+
+        def set_values(values):
+            for name, (kind, data) in values.items():
+                subprocess.run(["wine", "reg", "add", key, "/v", name, "/t", kind, "/d", data,
+                                "/f"], env=self.desktop.env, stdin=subprocess.DEVNULL,
+                               capture_output=True, timeout=60, check=True)
+        self.addCleanup(set_values, {name: old[name] for name in ("TEMP", "TMP") if name in old})
+        set_values({name: ("REG_SZ", windows_folder) for name in ("TEMP", "TMP")})

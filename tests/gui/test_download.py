@@ -8,6 +8,7 @@ Run through ctest (gui.download) or by hand from tests/gui:
 """
 
 import io
+import os
 import re
 import subprocess
 import time
@@ -353,6 +354,29 @@ class DownloadTests(DownloadPageCase):
         s.screenshot("failed-invalid-answer")
         self.assertFailedPageThenExit([(0, "インストール完了"),
                                        (1, "ダウンロード失敗（サーバーの応答が不正です）")])
+
+    def test_download_larger_than_the_temporary_drive_fails_before_writing(self):
+        temp = self.small_drive("t", "2m")
+        self.move_temporary_folder("T:\\")
+        self.server.replace(1, os.urandom(3 << 20))
+        self.server.set_mode(2, "404-after 2")  # holds the page open: row 1 fails at once
+        self.open_download_page([1, 2])
+        s = self.session
+        s.do("wait-page", FAILED, DOWNLOADS_END_MS)
+        self.assertLessEqual(set(os.listdir(temp)), {"installer.log", "installer.journal"})
+        log = (temp / "installer.log").read_text("utf-8").splitlines()
+        path = "T:\\" + MOD_FILE_NAMES[1]
+        self.assertEqual(f"Downloading: {path} - Failed", log[0])
+        free = re.fullmatch(rf"Failed: {re.escape(path)} - not enough free space on the temporary "
+                            r"folder's drive \(3,145,728 bytes needed, ([\d,]+) free\)", log[1])
+        # What the drive holds less the log's and the journal's pages.
+        self.assertTrue(free and 0 < (2 << 20) - int(free[1].replace(",", "")) < 64 << 10, log)
+        self.assertEqual(1, len(self.server.requests_for(1)), "tried again")
+        s.screenshot("failed-temporary-drive-full")
+        self.assertFailedPageThenExit([(1, "ダウンロード失敗（ディスクの空き容量が不足しています）"),
+                                       (2, "ダウンロード失敗（HTTP 404）")])
+        self.assertEqual(3, s.run_without_windows("/VERYSILENT", "/MODS=fieldwatch"))
+        self.assertEqual(log[:2], (temp / "installer.log").read_text("utf-8").splitlines())
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)

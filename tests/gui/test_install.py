@@ -12,7 +12,6 @@ import io
 import os
 import re
 import shutil
-import subprocess
 import time
 import unittest
 import zipfile
@@ -440,24 +439,9 @@ class InstallTests(ServedTestCase):
             self.assertEqual(data, self.game_file(relative).read_bytes(), relative)
         self.assertEndsOn(FINISHED, FINISHED_HEADING)
 
-    def map_drive(self, letter, unix_folder):
-        """Drive LETTER: of the test prefix shows UNIX_FOLDER, until the test ends."""
-        link = self.desktop.prefix / "dosdevices" / f"{letter}:"
-        link.unlink(missing_ok=True)
-        link.symlink_to(unix_folder)
-        self.addCleanup(link.unlink, missing_ok=True)
-
     def small_game_drive(self, size):
         """A game folder G:\\Steelmarch on a tmpfs of SIZE, until the test ends."""
-        disk = harness.SCRATCH_DIR / "full-disk"
-        disk.mkdir(parents=True, exist_ok=True)
-        mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={size}", "tmpfs", str(disk)],
-                                 stdin=subprocess.DEVNULL, capture_output=True)
-        if mounted.returncode != 0:
-            self.skipTest("a small tmpfs cannot be mounted here: "
-                          + mounted.stderr.decode(errors="replace").strip())
-        self.addCleanup(subprocess.run, ["umount", "-l", str(disk)], capture_output=True)
-        self.map_drive("g", disk)
+        disk = self.small_drive("g", size)
         game = disk / "Steelmarch"
         (game / "res_mods" / "1.8.0.1").mkdir(parents=True)
         (game / "version.xml").write_text(harness.version_xml("1.8.0.1"))
@@ -490,6 +474,9 @@ class InstallTests(ServedTestCase):
                          s.text(FAILED_OUTCOME))
         s.screenshot("disk-too-small")
         self.assertEndsOn(FAILED, FAILED_HEADING)
+        self.assertEqual(3, self.run_unattended("/VERYSILENT", "/DIR=G:\\Steelmarch",
+                                                "/MODS=fieldwatch"))
+        self.assertEqual(old, (game / "res_mods" / "1.8.0.1" / "big.bin").read_bytes())
 
     def test_full_disk_during_the_install_keeps_the_old_file_and_leaves_no_temporary_file(self):
         # Tiny files pass the check by their sizes, but each takes a page of the drive.

@@ -227,17 +227,7 @@ class UninstallTests(ServedTestCase):
     def test_game_on_another_volume_than_the_temporary_folder_is_cleared_too(self):
         # The running copy in the record folder cannot be moved to another volume: it
         # is removed, with the record folder and the entry, once it has ended.
-        disk = harness.SCRATCH_DIR / "other-volume"
-        disk.mkdir(parents=True, exist_ok=True)
-        mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=16m", "tmpfs", str(disk)],
-                                 stdin=subprocess.DEVNULL, capture_output=True)
-        if mounted.returncode != 0:
-            self.skipTest("a tmpfs cannot be mounted here")
-        self.addCleanup(subprocess.run, ["umount", "-l", str(disk)], capture_output=True)
-        link = self.desktop.prefix / "dosdevices" / "g:"
-        link.unlink(missing_ok=True)
-        link.symlink_to(disk)
-        self.addCleanup(link.unlink, missing_ok=True)
+        disk = self.small_drive("g", "16m")
         self.game = disk / "Steelmarch"
         self.game.mkdir()
         (self.game / "version.xml").write_text(harness.version_xml("1.8.0.1"))
