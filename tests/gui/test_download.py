@@ -93,17 +93,6 @@ class DownloadPageCase(ServedTestCase):
         s.press("next")
         s.wait_page(DOWNLOAD)
 
-    def wait_for(self, what, fact, timeout=15):
-        """Polls FACT (which returns a value, or None while it does not hold yet)."""
-        deadline = time.monotonic() + timeout
-        while True:
-            value = fact()
-            if value is not None:
-                return value
-            if time.monotonic() > deadline:
-                self.fail(f"{what}: not within {timeout} s")
-            time.sleep(0.1)
-
     def bytes_shown(self, pattern):
         """The bytes text's parts once it matches PATTERN (the page may still wait)."""
         text = self.session.text(BYTES_TEXT)

@@ -152,17 +152,6 @@ class InstallTests(ServedTestCase):
                       lambda: True if s.page() != CONFIRM else None, timeout=5)
         self.assertIn(DOWNLOAD, s.created_pages())
 
-    def wait_for(self, what, fact, timeout=15):
-        """Polls FACT (which returns a value, or None while it does not hold yet)."""
-        deadline = time.monotonic() + timeout
-        while True:
-            value = fact()
-            if value is not None:
-                return value
-            if time.monotonic() > deadline:
-                self.fail(f"{what}: not within {timeout} s")
-            time.sleep(0.1)
-
     def log_lines(self):
         data = self.session.log_path.read_bytes()
         self.assertFalse(data.startswith(b"\xef\xbb\xbf"), "a byte order mark")
