@@ -468,8 +468,9 @@ class InstallTests(ServedTestCase):
         self.assertEqual(old, (game / "res_mods" / "1.8.0.1" / "big.bin").read_bytes())
 
     def test_full_disk_during_the_install_keeps_the_old_file_and_leaves_no_temporary_file(self):
-        # Tiny files pass the check by their sizes, but each takes a page of the drive.
-        game = self.small_game_drive("3m")
+        # Tiny files pass the check by their sizes, but each takes a page of the drive;
+        # the drive holds the uninstaller's copy and 1.5 MB more, not 900 pages more.
+        game = self.small_game_drive(f"{harness.INSTALLER_EXE.stat().st_size // 1024 + 1536}k")
         old = b"old file"
         (game / "res_mods" / "1.8.0.1" / "f0.bin").write_bytes(old)
         self.server.replace(1, zip_bytes([(f"res_mods/1.8.0.1/f{i}.bin", b"n") for i in range(900)]))
