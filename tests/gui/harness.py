@@ -117,7 +117,8 @@ class WineDesktop:
         """SCREEN ("WxH") gives the session a display of its own of that size."""
         self.prefix = pathlib.Path(prefix)
         self.online = online
-        self.xvfb = Xvfb(screen) if screen or not os.environ.get("DISPLAY") else None
+        self.xvfb = (Xvfb(screen or "1024x768") if screen or not os.environ.get("DISPLAY")
+                     else None)
         display = self.xvfb.display if self.xvfb else os.environ["DISPLAY"]
         self.env = dict(os.environ, WINEPREFIX=str(self.prefix), WINEDEBUG="-all",
                         WINEARCH="win64", WINEDLLOVERRIDES="mscoree,mshtml=",
