@@ -30,30 +30,23 @@ def tearDownModule():
 
 
 def parse_windows(listing):
-    """(the sheet, its page) from the driver's window list, each {'rect', 'children'};
-    a rect is (left, top, right, bottom), children are the visible ones."""
+    """(the sheet, its page) from the driver's window list: {'rect', 'children'}, a rect
+    (left, top, right, bottom), the children only the visible ones."""
     sheet = page = None
     for line in listing.splitlines():
-        depth = len(line) - len(line.lstrip("\t"))
-        fields = line.strip("\t").split("\t")
+        depth, fields = len(line) - len(line.lstrip("\t")), line.strip("\t").split("\t")
+        visible = "visible=1" in fields
         if depth == 0:
-            title = fields[-1] if len(fields) > 5 else ""
-            if sheet is None and "セットアップ" in title and fields[2] == "visible=1":
-                sheet = {"rect": rect_of(fields[4]), "children": []}
-                current = sheet
-            else:
-                current = None
-            continue
-        if current is None or fields[2] != "visible=1":
-            continue
-        control = {"id": int(fields[1][3:]), "rect": rect_of(fields[3]), "class": fields[4],
-                   "text": fields[5] if len(fields) > 5 else ""}
-        if depth == 1:
-            sheet["children"].append(control)
-            if control["class"] == "#32770":
-                page = dict(control, children=[])
-        elif depth == 2 and page is not None and control["class"] != "#32770":
-            page["children"].append(control)
+            found = sheet is None and visible and fields[-1].endswith("セットアップ")
+            current = sheet = {"rect": rect_of(fields[4]), "children": []} if found else sheet
+            current = current if found else None
+        elif current is not None and visible:
+            control = {"id": int(fields[1][3:]), "rect": rect_of(fields[3]), "class": fields[4]}
+            if depth == 1:
+                sheet["children"].append(control)
+                page = dict(control, children=[]) if control["class"] == "#32770" else page
+            elif depth == 2 and page is not None:
+                page["children"].append(control)
     return sheet, page
 
 
