@@ -361,12 +361,8 @@ bool AppendPendingLine(const std::string& line)
 
 void DiscardPendingLines(const std::wstring& gameFolder)
 {
-    InitOnceExecuteOnce(&pendingLockOnce, InitPendingLock, nullptr, nullptr);
-    EnterCriticalSection(&pendingLock);
-    if (pending != INVALID_HANDLE_VALUE) CloseHandle(pending);
-    pending = INVALID_HANDLE_VALUE;
+    ClosePendingLines();
     DeleteFileW(PendingFileOf(gameFolder).c_str());
-    LeaveCriticalSection(&pendingLock);
 }
 
 void ClosePendingLines()
