@@ -121,7 +121,7 @@ void ApplyLine(const std::string& line, InstallRecord& record, RecordIndex& inde
     if (f.size() != 8) return;
     std::wstring path = FromUtf8(f[7]);
     if (!IsRecordablePath(path)) return;
-    if (f[0] == "file") {
+    if (f[0] == "file" || f[0] == "replacing") {
         RecordedFile file;
         file.path = path;
         file.mod = FromUtf8(f[1]);
@@ -132,6 +132,11 @@ void ApplyLine(const std::string& line, InstallRecord& record, RecordIndex& inde
         if (file.replacedOriginal) {
             if (!ParseNumber(f[5], file.originalSize) || !IsHash(f[6])) return;
             file.originalSha256 = f[6];
+        }
+        auto earlier = index.files.find(PathKey(path));
+        if (f[0] == "replacing" && earlier != index.files.end()) {
+            file.earlierSize = record.files[earlier->second].size;
+            file.earlierSha256 = record.files[earlier->second].sha256;
         }
         Upsert(record.files, index.files, file);
     } else if (f[0] == "folder") {
@@ -178,6 +183,33 @@ BOOL CALLBACK InitPendingLock(PINIT_ONCE, PVOID, PVOID*)
 {
     InitializeCriticalSection(&pendingLock);
     return TRUE;
+}
+
+// Lines a killed run left stay; a last one it cut short is ended first, with an empty
+// line, so that it does not swallow this run's first.
+HANDLE OpenPendingFile(const std::wstring& path)
+{
+    CreateDirectoryW(path.substr(0, path.rfind(L'\\')).c_str(), nullptr);
+    HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    LARGE_INTEGER size;
+    DWORD written = 0;
+    if (file != INVALID_HANDLE_VALUE && GetFileSizeEx(file, &size) && size.QuadPart > 0)
+        WriteFile(file, "\r\n", 2, &written, nullptr);
+    return file;
+}
+
+// Closes the file of the pending lines, removes it when remove names it, and ends the
+// keeping of lines when endRun.
+void ClosePendingFile(const wchar_t* remove, bool endRun)
+{
+    InitOnceExecuteOnce(&pendingLockOnce, InitPendingLock, nullptr, nullptr);
+    EnterCriticalSection(&pendingLock);
+    if (pending != INVALID_HANDLE_VALUE) CloseHandle(pending);
+    pending = INVALID_HANDLE_VALUE;
+    if (remove) DeleteFileW(remove);
+    if (endRun) pendingPath.clear();
+    LeaveCriticalSection(&pendingLock);
 }
 
 }  // namespace
@@ -253,13 +285,23 @@ bool RecordExists(const std::wstring& gameFolder)
         || GetFileAttributesW(PendingFileOf(gameFolder).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-std::string FileLine(const RecordedFile& file)
+static std::string FileLineOfKind(const char* kind, const RecordedFile& file)
 {
-    return "file\t" + ToUtf8(file.mod) + "\t" + Number(file.size) + "\t" + file.sha256 + "\t"
+    return kind + ("\t" + ToUtf8(file.mod)) + "\t" + Number(file.size) + "\t" + file.sha256 + "\t"
          + (file.replacedOriginal ? "replaced\t" + Number(file.originalSize) + "\t"
                                         + file.originalSha256
                                   : std::string("new\t-\t-"))
          + "\t" + ToUtf8(file.path) + "\r\n";
+}
+
+std::string FileLine(const RecordedFile& file)
+{
+    return FileLineOfKind("file", file);
+}
+
+std::string ReplacingLine(const RecordedFile& file)
+{
+    return FileLineOfKind("replacing", file);
 }
 
 std::string FolderLine(const RecordedFolder& folder)
@@ -282,7 +324,17 @@ std::string FormatRecord(const InstallRecord& record)
 {
     std::string text = Header;
     for (const RecordedFolder& folder : record.folders) text += FolderLine(folder);
-    for (const RecordedFile& file : record.files) text += FileLine(file);
+    for (const RecordedFile& file : record.files) {
+        if (file.earlierSha256.empty()) {
+            text += FileLine(file);
+            continue;
+        }
+        // Still cut short by a crash: the earlier bytes, then the later ones.
+        RecordedFile earlier = file;
+        earlier.size = file.earlierSize;
+        earlier.sha256 = file.earlierSha256;
+        text += FileLine(earlier) + ReplacingLine(file);
+    }
     return text;
 }
 
@@ -332,7 +384,8 @@ bool SaveRecord(const std::wstring& gameFolder, const InstallRecord& record)
         DeleteFileW(beside.c_str());
         return false;
     }
-    DiscardPendingLines(gameFolder);
+    // The record holds them now; the run's next line starts the file anew.
+    ClosePendingFile(PendingFileOf(gameFolder).c_str(), false);
     return true;
 }
 
@@ -346,11 +399,7 @@ bool AppendPendingLine(const std::string& line)
 {
     if (pendingPath.empty()) return true;
     EnterCriticalSection(&pendingLock);
-    if (pending == INVALID_HANDLE_VALUE) {
-        CreateDirectoryW(pendingPath.substr(0, pendingPath.rfind(L'\\')).c_str(), nullptr);
-        pending = CreateFileW(pendingPath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    }
+    if (pending == INVALID_HANDLE_VALUE) pending = OpenPendingFile(pendingPath);
     DWORD written = 0;
     bool whole = pending != INVALID_HANDLE_VALUE
               && WriteFile(pending, line.data(), (DWORD)line.size(), &written, nullptr)
@@ -361,16 +410,10 @@ bool AppendPendingLine(const std::string& line)
 
 void DiscardPendingLines(const std::wstring& gameFolder)
 {
-    ClosePendingLines();
-    DeleteFileW(PendingFileOf(gameFolder).c_str());
+    ClosePendingFile(PendingFileOf(gameFolder).c_str(), true);
 }
 
 void ClosePendingLines()
 {
-    InitOnceExecuteOnce(&pendingLockOnce, InitPendingLock, nullptr, nullptr);
-    EnterCriticalSection(&pendingLock);
-    if (pending != INVALID_HANDLE_VALUE) CloseHandle(pending);
-    pending = INVALID_HANDLE_VALUE;
-    pendingPath.clear();
-    LeaveCriticalSection(&pendingLock);
+    ClosePendingFile(nullptr, true);
 }

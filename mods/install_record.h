@@ -19,6 +19,10 @@ struct RecordedFile {
     bool replacedOriginal = false;  // a file was there before; its bytes are in backup\.
     unsigned long long originalSize = 0;
     std::string originalSha256;
+    // While the pack's own earlier file at the path is being replaced: its bytes, which
+    // a crash before the new file is moved in leaves there. Empty otherwise.
+    unsigned long long earlierSize = 0;
+    std::string earlierSha256;
 };
 
 struct RecordedFolder {
@@ -58,6 +62,9 @@ bool SaveRecord(const std::wstring& gameFolder, const InstallRecord& record);
 // The text forms, exposed for the tests.
 std::string FormatRecord(const InstallRecord& record);
 std::string FileLine(const RecordedFile& file);
+// A file noted over one the pack placed before: the earlier bytes stay the pack's too
+// until a later line for the path.
+std::string ReplacingLine(const RecordedFile& file);
 std::string FolderLine(const RecordedFolder& folder);
 std::string ForgetFileLine(const std::wstring& relative);
 std::string ForgetFolderLine(const std::wstring& relative);
@@ -66,7 +73,8 @@ std::string ForgetFolderLine(const std::wstring& relative);
 void ApplyRecordLines(const std::string& text, InstallRecord& record);
 
 // The pending lines of this process's run: appended one at a time, each whole line
-// with a single write, so a kill cuts at most the last.
+// with a single write, so a kill cuts at most the last, and the next run starts its own
+// on a line of their own. They go on being kept after each save, until closed.
 void OpenPendingLines(const std::wstring& gameFolder);
 // False when the line could not be written whole (a full disk).
 bool AppendPendingLine(const std::string& line);

@@ -62,7 +62,7 @@ bool PutFile(const RecordedFile& file)
         session.record.files.push_back(file);
     else
         session.record.files[found.first->second] = file;
-    return AppendPendingLine(FileLine(file));
+    return AppendPendingLine(file.earlierSha256.empty() ? FileLine(file) : ReplacingLine(file));
 }
 
 void ForgetFile(const std::wstring& relative)
@@ -120,23 +120,64 @@ bool IsFile(const std::wstring& path)
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// Keeps the bytes of a file the pack did not place: a hard link in the backups costs
-// no copy and leaves the file where it is until the new one is moved over it. Where
-// the file system has no hard links, the original is moved there instead.
-bool KeepOriginal(const std::wstring& destination, RecordedFile& file, Placement& placement)
+bool Exists(const std::wstring& path)
 {
-    if (!HashFile(destination, file.originalSha256, file.originalSize)) return false;
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Keeps the bytes of a file the pack did not place, once its line names them: a hard
+// link in the backups costs no copy and leaves the file where it is until the new one
+// is moved over it. Where the file system has no hard links, the original is moved
+// there instead. A crash before the link or the move leaves the original in its place,
+// which the record's line knows by its hash.
+bool KeepOriginal(const std::wstring& destination, const std::wstring& relative,
+                  Placement& placement)
+{
     std::wstring record = RecordFolderOf(session.game);
     CreateDirectoryW(record.c_str(), nullptr);
     CreateDirectoryW((record + L"\\backup").c_str(), nullptr);
-    std::wstring backup = BackupPathFor(session.game, file.path);
+    std::wstring backup = BackupPathFor(session.game, relative);
     DeleteFileW(backup.c_str());  // left by a run killed before it noted the file
     placement.before = Before::Original;
-    if (!CreateHardLinkW(backup.c_str(), destination.c_str(), nullptr)) {
-        if (!MoveFileExW(destination.c_str(), backup.c_str(), 0)) return false;
-        placement.before = Before::OriginalMovedAway;
+    if (CreateHardLinkW(backup.c_str(), destination.c_str(), nullptr)) return true;
+    if (!MoveFileExW(destination.c_str(), backup.c_str(), 0)) return false;
+    placement.before = Before::OriginalMovedAway;
+    return true;
+}
+
+// A path whose placement a crash cut short holds the pack's earlier bytes or its later
+// ones: the record is told which, before anything else goes there.
+void SettleCutPlacement(const std::wstring& destination, RecordedFile& file)
+{
+    std::string sha256;
+    unsigned long long size = 0;
+    if (file.earlierSha256.empty() || !HashFile(destination, sha256, size)) return;
+    if (size == file.earlierSize && sha256 == file.earlierSha256) {
+        file.size = size;
+        file.sha256 = sha256;
+    } else if (size != file.size || sha256 != file.sha256) {
+        return;
     }
-    file.replacedOriginal = true;
+    file.earlierSize = 0;
+    file.earlierSha256.clear();
+    PutFile(file);
+}
+
+// A path the pack placed before, over an original whose backup a crash kept from being
+// made: the original is still in its place, and is kept now.
+bool KeepOriginalStillInPlace(const std::wstring& destination, const RecordedFile& file,
+                              Placement& placement)
+{
+    if (!file.replacedOriginal || Exists(BackupPathFor(session.game, file.path))) return true;
+    std::string sha256;
+    unsigned long long size = 0;
+    if (!HashFile(destination, sha256, size) || size != file.originalSize
+        || sha256 != file.originalSha256)
+        return true;  // not the original: the uninstall will say so
+    Placement kept;
+    if (!KeepOriginal(destination, file.path, kept)) return false;
+    placement.before = kept.before == Before::OriginalMovedAway ? Before::OriginalMovedAway
+                                                                : Before::PackFile;
     return true;
 }
 
@@ -152,7 +193,8 @@ void TakeBackNote(const std::wstring& relative, const std::wstring& destination,
         PutFile(placement.prior);
         return;
     case Before::OriginalMovedAway:
-        MoveFileExW(backup.c_str(), destination.c_str(), 0);
+        // Still in the backups, the original stays noted, and an uninstall puts it back.
+        if (!MoveFileExW(backup.c_str(), destination.c_str(), 0)) return;
         break;
     case Before::Original:
         DeleteFileW(backup.c_str());
@@ -203,21 +245,34 @@ bool NoteFileBeforePlacing(const std::wstring& destination, unsigned long long s
     std::wstring key = PathKey(file.path);
     Placement placement;
     auto found = session.files.find(key);
+    bool original = false;
     if (found != session.files.end()) {
-        // Placed by the pack before: its original, if any, stays the one it had.
+        // Placed by the pack before: its original, if any, stays the one it had, and
+        // its bytes stay the pack's until the new ones are in.
         placement.before = Before::PackFile;
+        SettleCutPlacement(destination, session.record.files[found->second]);
         placement.prior = session.record.files[found->second];
         file.replacedOriginal = placement.prior.replacedOriginal;
         file.originalSize = placement.prior.originalSize;
         file.originalSha256 = placement.prior.originalSha256;
-    } else if (IsFile(destination) && !KeepOriginal(destination, file, placement)) {
-        return false;
+        file.earlierSize = placement.prior.size;
+        file.earlierSha256 = placement.prior.sha256;
+    } else if (IsFile(destination)) {
+        if (!HashFile(destination, file.originalSha256, file.originalSize)) return false;
+        file.replacedOriginal = original = true;
     }
-    session.placing[key] = placement;
+    // The line comes first: whatever a crash leaves at the path, the record names it.
     session.placedThisRun.insert(key);
-    if (PutFile(file)) return true;
-    // A file the record cannot name could never be uninstalled: it is not placed.
-    session.placing.erase(key);
+    bool kept = PutFile(file);
+    if (kept && original) kept = KeepOriginal(destination, file.path, placement);
+    if (kept && placement.before == Before::PackFile)
+        kept = KeepOriginalStillInPlace(destination, placement.prior, placement);
+    if (kept) {
+        session.placing[key] = placement;
+        return true;
+    }
+    // A file the record cannot name, or whose original cannot be kept, could never be
+    // uninstalled: it is not placed.
     TakeBackNote(file.path, destination, placement);
     return false;
 }
@@ -233,7 +288,12 @@ void PlacementEnded(const std::wstring& destination, bool placed)
     if (found == session.placing.end()) return;
     Placement placement = found->second;
     session.placing.erase(found);
-    if (!placed) TakeBackNote(relative, destination, placement);
+    if (!placed) {
+        TakeBackNote(relative, destination, placement);
+        return;
+    }
+    auto file = session.files.find(key);
+    if (file != session.files.end()) session.record.files[file->second].earlierSha256.clear();
 }
 
 void CreateFolderRecorded(const std::wstring& folder)
@@ -251,7 +311,8 @@ void CreateFolderRecorded(const std::wstring& folder)
             if (!session.folders.count(PathKey(relative))) {
                 session.folders[PathKey(relative)] = session.record.folders.size();
                 session.record.folders.push_back(RecordedFolder{relative, session.mod});
-                AppendPendingLine(FolderLine(session.record.folders.back()));
+                // A folder the record cannot name is not made; nor is what goes in it.
+                if (!AppendPendingLine(FolderLine(session.record.folders.back()))) return;
             }
             path = path.substr(0, path.rfind(L'\\'));
         }
