@@ -79,13 +79,18 @@ bool OpenInstallLogFor(const Switches& switches)
     return !log.empty() && OpenInstallLog(log.c_str());
 }
 
+int RemoveWhatAKilledRunLeft()
+{
+    std::wstring journal = InTempFolder(L"installer.journal");
+    return journal.empty() ? 0 : RemoveLeftoversOfEarlierRun(journal, CatalogueDownloadPaths());
+}
+
 void StartReplaceJournal()
 {
     ClearMovedUninstallers();
+    RemoveWhatAKilledRunLeft();
     std::wstring journal = InTempFolder(L"installer.journal");
-    if (journal.empty()) return;
-    RemoveLeftoversOfEarlierRun(journal, CatalogueDownloadPaths());
-    UseReplaceJournal(journal);
+    if (!journal.empty()) UseReplaceJournal(journal);
 }
 
 void UseFolderFromCommandLine(const std::wstring& folder)

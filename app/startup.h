@@ -7,6 +7,9 @@
 // /LOG's file, else installer.log in the temporary folder. False when it cannot be
 // opened.
 bool OpenInstallLogFor(const Switches& switches);
+// Removes the temporary files and downloads a killed run left behind, as its journal
+// names them; returns how many.
+int RemoveWhatAKilledRunLeft();
 // Removes what a killed run (or an uninstall's copy of itself) left behind, then
 // journals this run's temporary files.
 void StartReplaceJournal();

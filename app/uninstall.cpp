@@ -188,13 +188,17 @@ std::wstring ClosingMessage(const UninstallSummary& s)
     text += L"\n\n削除したファイル: " + std::to_wstring(s.removed) + L" 個\n元に戻したファイル: "
           + std::to_wstring(s.restored) + L" 個";
     if (!s.keptFiles.empty()) {
-        text += L"\n\nインストール後に変更されたか使用中のため、次のファイルは残しました:";
+        text += s.missing ? L"\n\n次のファイルは残しました:"
+                          : L"\n\nインストール後に変更されたか使用中のため、次のファイルは残しました:";
         for (size_t i = 0; i < s.keptFiles.size() && i < NamedFilesAtMost; ++i)
             text += L"\n" + s.keptFiles[i];
         if (s.keptFiles.size() > NamedFilesAtMost)
             text += L"\nほか " + std::to_wstring(s.keptFiles.size() - NamedFilesAtMost) + L" 個";
     }
-    if (s.left > 0) text += L"\n\n使用中のファイルは、もう一度アンインストールすると削除されます。";
+    if (s.left > s.missing)
+        text += L"\n\n使用中のファイルは、もう一度アンインストールすると削除されます。";
+    if (s.missing > 0)
+        text += L"\n\n元のファイルがバックアップに見つからなかったファイルは、MODのファイルのまま残しました。";
     return text;
 }
 
@@ -220,10 +224,15 @@ int Uninstall(HINSTANCE instance, const Switches& switches)
     Run run;
     run.gameFolder = FolderToUninstall(switches);
     LogWrite(L"Uninstalling: %ls\n", run.gameFolder.c_str());
+    // A killed install's temporary files go first: they may sit in folders it made.
+    bool tidied = RemoveWhatAKilledRunLeft() > 0;
     InstallRecord record;
     if (!LoadRecord(run.gameFolder, record)) {
+        // Never taken for no record: what it describes would be lost with the backups.
+        if (RecordExists(run.gameFolder))
+            return CouldNotStart(RecordFileOf(run.gameFolder) + L" - the record cannot be read");
         // A run killed at its very end leaves only the entry or an empty record folder.
-        if (FinishRemovedRecord(run.gameFolder)) return ExitInstalled;
+        if (FinishRemovedRecord(run.gameFolder) || tidied) return ExitInstalled;
         if (!silent)
             MessageBoxW(nullptr, (L"アンインストールするものがありません。\n" + run.gameFolder
                                   + L" に " + ProductName + L" はインストールされていません。")

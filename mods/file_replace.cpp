@@ -149,13 +149,13 @@ void NoteDownloadInJournal(const std::wstring& downloadPath)
     NoteInJournal(downloadPath);
 }
 
-void RemoveLeftoversOfEarlierRun(const std::wstring& path,
-                                 const std::vector<std::wstring>& downloadPaths)
+int RemoveLeftoversOfEarlierRun(const std::wstring& path,
+                                const std::vector<std::wstring>& downloadPaths)
 {
     // Unshared: fails while another installer still writes its journal.
     HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | DELETE, 0, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return;
+    if (file == INVALID_HANDLE_VALUE) return 0;
     std::string bytes;
     char buffer[16384];
     DWORD read = 0;
@@ -165,6 +165,7 @@ void RemoveLeftoversOfEarlierRun(const std::wstring& path,
     CloseHandle(file);
 
     std::wstring text = DecodeUtf8(bytes);
+    int removed = 0;
     size_t start = 0;
     while (start < text.size()) {
         size_t end = text.find(L'\n', start);
@@ -174,12 +175,15 @@ void RemoveLeftoversOfEarlierRun(const std::wstring& path,
         bool ours = IsTemporaryName(line)
                  || std::find(downloadPaths.begin(), downloadPaths.end(), line)
                         != downloadPaths.end();
-        if (ours && DeleteFileW(line.c_str()))
+        if (ours && DeleteFileW(line.c_str())) {
             LogWrite(L"Removed: %ls - left by an earlier run that did not finish\n",
                      line.c_str());
+            ++removed;
+        }
         start = end + 1;
     }
     DeleteFileW(path.c_str());
+    return removed;
 }
 
 void UseReplaceJournal(const std::wstring& path)

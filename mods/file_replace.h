@@ -41,8 +41,9 @@ std::wstring TemporaryFileFor(const std::wstring& destination);
 // files it names the downloads, which a run killed while downloading leaves in the
 // temporary folder; the next run removes only those two kinds of file, whatever else
 // the journal may hold.
-void RemoveLeftoversOfEarlierRun(const std::wstring& journalPath,
-                                 const std::vector<std::wstring>& downloadPaths);
+// Returns how many files it removed.
+int RemoveLeftoversOfEarlierRun(const std::wstring& journalPath,
+                                const std::vector<std::wstring>& downloadPaths);
 void UseReplaceJournal(const std::wstring& journalPath);
 void NoteDownloadInJournal(const std::wstring& downloadPath);
 void EndReplaceJournal();

@@ -26,14 +26,37 @@ UndoResult Left(const std::wstring& path)
     return UndoResult::InUse;
 }
 
+// Nothing is deleted for an original that cannot be put back: the game keeps a file
+// at the path, and the log names it.
+UndoResult OriginalMissing(const std::wstring& path)
+{
+    LogWrite(L"Left: %ls - its original is missing from the backups\n", path.c_str());
+    return UndoResult::OriginalMissing;
+}
+
+// The pack's bytes: those it placed, or those it was replacing when a crash came.
+bool IsPackBytes(const RecordedFile& file, unsigned long long size, const std::string& sha256)
+{
+    return (size == file.size && sha256 == file.sha256)
+        || (!file.earlierSha256.empty() && size == file.earlierSize
+            && sha256 == file.earlierSha256);
+}
+
 UndoResult UndoPresentFile(const std::wstring& path, const std::wstring& backup,
                            const RecordedFile& file, const wchar_t* reason)
 {
     std::string sha256;
     unsigned long long size = 0;
     if (!HashFile(path, sha256, size)) return Left(path);
-    bool packBytes = size == file.size && sha256 == file.sha256;
-    if (packBytes && file.replacedOriginal && Exists(backup)) {
+    // The original in its place: put back by a run a crash stopped before it said so, or
+    // never replaced by one stopped before the move.
+    if (file.replacedOriginal && size == file.originalSize && sha256 == file.originalSha256) {
+        DeleteFileW(backup.c_str());
+        return UndoResult::AlreadyUndone;
+    }
+    bool packBytes = IsPackBytes(file, size, sha256);
+    if (packBytes && file.replacedOriginal) {
+        if (!Exists(backup)) return OriginalMissing(path);
         if (!PutOriginalBack(backup, path)) return Left(path);
         LogWrite(L"Restored: %ls - the original is back\n", path.c_str());
         return UndoResult::Restored;
@@ -43,10 +66,10 @@ UndoResult UndoPresentFile(const std::wstring& path, const std::wstring& backup,
         LogWrite(L"Removed: %ls%ls\n", path.c_str(), reason);
         return UndoResult::Removed;
     }
-    // A run killed between noting a file and moving it left the original in place.
-    if (file.replacedOriginal && size == file.originalSize && sha256 == file.originalSha256) {
-        DeleteFileW(backup.c_str());
-        return UndoResult::AlreadyUndone;
+    if (file.replacedOriginal && Exists(backup)) {
+        LogWrite(L"Kept: %ls - changed since it was installed; its original stays in %ls\n",
+                 path.c_str(), backup.c_str());
+        return UndoResult::Changed;
     }
     LogWrite(L"Kept: %ls - changed since it was installed\n", path.c_str());
     return UndoResult::Changed;
@@ -141,11 +164,11 @@ UndoResult UndoRecordedFile(const std::wstring& gameFolder, const RecordedFile& 
     DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         // Gone already: the original, if one was kept, has its place back.
-        if (file.replacedOriginal && Exists(backup) && PutOriginalBack(backup, path)) {
-            LogWrite(L"Restored: %ls - the original is back\n", path.c_str());
-            return UndoResult::Restored;
-        }
-        return UndoResult::AlreadyUndone;
+        if (!file.replacedOriginal) return UndoResult::AlreadyUndone;
+        if (!Exists(backup)) return OriginalMissing(path);
+        if (!PutOriginalBack(backup, path)) return Left(path);
+        LogWrite(L"Restored: %ls - the original is back\n", path.c_str());
+        return UndoResult::Restored;
     }
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
         LogWrite(L"Kept: %ls - changed since it was installed\n", path.c_str());
@@ -209,11 +232,19 @@ bool UninstallPack(const std::wstring& gameFolder, UninstallCounters& progress,
             case UndoResult::Removed: ++summary.removed; break;
             case UndoResult::Restored: ++summary.restored; break;
             case UndoResult::AlreadyUndone: break;
+            case UndoResult::OriginalMissing:
+                ++summary.left;
+                ++summary.missing;
+                summary.keptFiles.push_back(game + file.path);
+                break;
             case UndoResult::Changed:
                 ++summary.kept;
                 summary.keptFiles.push_back(game + file.path);
-                DeleteIfThere(BackupPathFor(gameFolder, file.path));
-                break;
+                // Its original stays kept, and the record with it.
+                if (!file.replacedOriginal || !Exists(BackupPathFor(gameFolder, file.path))) break;
+                remaining.push_back(file);
+                progress.filesDone.fetch_add(1);
+                continue;
             case UndoResult::InUse:
                 ++summary.left;
                 summary.keptFiles.push_back(game + file.path);

@@ -14,8 +14,9 @@ enum class UndoResult {
     Removed,          // the pack's file is gone
     Restored,         // the original is back in its place
     AlreadyUndone,    // nothing there, or the original already back (a killed run)
-    Changed,          // someone changed it since: kept as it is
+    Changed,          // someone changed it since: kept as it is, and so is its original
     InUse,            // could not be removed now: stays in the record
+    OriginalMissing,  // its original is not in the backups: the pack's file stays
 };
 
 // Undoes one recorded file of the game folder,
@@ -37,6 +38,7 @@ struct UninstallSummary {
     int kept = 0;
     int left = 0;
     int refused = 0;
+    int missing = 0;  // of those left, the files whose originals were not in the backups
     std::vector<std::wstring> keptFiles;  // full paths of the files kept or left
     bool finished = false;  // the record, the copy and the entry are gone
 };

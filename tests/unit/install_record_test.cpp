@@ -11,6 +11,7 @@
 #include "mods/file_replace.h"
 #include "mods/install_record.h"
 #include "mods/recorded_install.h"
+#include "mods/sha256.h"
 #include "mods/uninstaller.h"
 #include "tests/unit/test_files.h"
 
@@ -31,6 +32,22 @@ RecordedFile File(const wchar_t* path, const std::string& hash, bool replaced)
         file.originalSha256 = HashB;
     }
     return file;
+}
+
+std::string Sha256Hex(const std::string& bytes)
+{
+    Sha256 hash;
+    hash.Start();
+    hash.Add(bytes.data(), (DWORD)bytes.size());
+    return hash.FinishHex();
+}
+
+void WriteAt(const std::wstring& path, const std::string& bytes)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), (DWORD)bytes.size(), &written, nullptr);
+    CloseHandle(file);
 }
 
 bool Place(const std::wstring& path, const std::string& bytes)
@@ -179,4 +196,87 @@ TEST(InstallRecord, FileInUseStaysRecordedAndAPathOutsideIsRefused)
     EXPECT_TRUE(second.finished);
     EXPECT_FALSE(FileExists(game + L"\\mods\\busy.smpkg"));
     EXPECT_TRUE(FileExists(game + L"\\mods"));  // it was there before
+}
+
+TEST(InstallRecord, NotesAfterASaveAndAfterACutLineSurviveACrash)
+{
+    ScratchFolder scratch;
+    std::wstring game = scratch.MakeFolder(L"game");
+    OpenInstallLog(scratch.Sub(L"installer.log").c_str());
+    // A killed run's last line, cut short.
+    scratch.MakeFolder(L"game\\ZelkorsModsPack");
+    std::string cut = FileLine(File(L"mods\\cut.smpkg", HashA, false));
+    scratch.Write(L"game\\ZelkorsModsPack\\installing.txt", cut.substr(0, 20));
+
+    BeginRecordedInstall(game);
+    SetRecordedMod(0);
+    EXPECT_TRUE(Place(game + L"\\first.smpkg", "first mod"));
+    SaveRecordedInstall();  // after each mod
+    SetRecordedMod(1);
+    EXPECT_TRUE(Place(game + L"\\second.smpkg", "second mod"));
+    ClosePendingLines();  // killed here: the record was saved once, before the second mod
+    CloseInstallLog();
+
+    InstallRecord record;
+    ASSERT_TRUE(LoadRecord(game, record));
+    ASSERT_EQ(2u, record.files.size());
+    EXPECT_EQ(L"first.smpkg", record.files[0].path);
+    EXPECT_EQ(L"second.smpkg", record.files[1].path);
+}
+
+TEST(InstallRecord, WhatACrashLeftAtAPathIsUndoneOrNamed)
+{
+    ScratchFolder scratch;
+    std::wstring game = scratch.MakeFolder(L"game");
+    OpenInstallLog(scratch.Sub(L"installer.log").c_str());
+    std::string original = "original", earlier = "pack v1", later = "pack v2", hand = "by hand";
+    auto recorded = [&](const wchar_t* path, const std::string& bytes) {
+        RecordedFile file = File(path, Sha256Hex(bytes), true);
+        file.size = bytes.size();
+        file.originalSize = original.size();
+        file.originalSha256 = Sha256Hex(original);
+        return file;
+    };
+    auto backup = [&](const wchar_t* path) {
+        CreateDirectoryW(RecordFolderOf(game).c_str(), nullptr);
+        CreateDirectoryW((RecordFolderOf(game) + L"\\backup").c_str(), nullptr);
+        WriteAt(BackupPathFor(game, path), original);
+    };
+    // Cut between the note of v2 and its move: v1 is still there, and the pack's.
+    std::string lines =
+        FileLine(recorded(L"cut.xml", earlier)) + ReplacingLine(recorded(L"cut.xml", later));
+    scratch.Write(L"game\\cut.xml", earlier);
+    backup(L"cut.xml");
+    // Cut between the note and the backup: the original never left.
+    lines += FileLine(recorded(L"unmoved.xml", later));
+    scratch.Write(L"game\\unmoved.xml", original);
+    // The pack's file with no original to put back; a changed one whose original stays.
+    lines += FileLine(recorded(L"lost.xml", later)) + FileLine(recorded(L"changed.xml", later));
+    scratch.Write(L"game\\lost.xml", later);
+    scratch.Write(L"game\\changed.xml", hand);
+    backup(L"changed.xml");
+    scratch.Write(L"game\\ZelkorsModsPack\\installing.txt", lines);
+
+    InstallRecord record;
+    ASSERT_TRUE(LoadRecord(game, record));
+    InstallRecord saved;
+    ApplyRecordLines(FormatRecord(record), saved);  // what a save keeps of the cut placement
+    EXPECT_EQ(Sha256Hex(earlier), saved.files[0].earlierSha256);
+
+    UninstallCounters progress;
+    UninstallSummary summary;
+    ASSERT_TRUE(UninstallPack(game, progress, summary));
+    CloseInstallLog();
+    EXPECT_EQ(1, summary.restored);
+    EXPECT_EQ(1, summary.kept);
+    EXPECT_EQ(1, summary.left);
+    EXPECT_EQ(1, summary.missing);
+    EXPECT_FALSE(summary.finished);
+    EXPECT_EQ(original, ReadWholeFile(game + L"\\cut.xml"));
+    EXPECT_EQ(original, ReadWholeFile(game + L"\\unmoved.xml"));
+    EXPECT_EQ(later, ReadWholeFile(game + L"\\lost.xml"));
+    EXPECT_EQ(original, ReadWholeFile(BackupPathFor(game, L"changed.xml")));
+    ASSERT_TRUE(LoadRecord(game, record));
+    ASSERT_EQ(1u, record.files.size());
+    EXPECT_EQ(L"changed.xml", record.files[0].path);
 }
