@@ -16,6 +16,7 @@ const wchar_t* DescribeFailure(DownloadFailure failure)
     case DownloadFailure::HashMismatch: return L"the SHA-256 does not match";
     case DownloadFailure::LocalFile: return L"the file could not be written";
     case DownloadFailure::DiskFull: return L"not enough free space on the temporary folder's drive";
+    case DownloadFailure::WebPage: return L"the server sent a web page instead of the file";
     case DownloadFailure::Cancelled: return L"cancelled";
     case DownloadFailure::Other: break;
     }

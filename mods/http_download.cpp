@@ -9,6 +9,7 @@
 #include "mods/free_space.h"
 #include "mods/http_answer.h"
 #include "mods/sha256.h"
+#include "mods/web_page.h"
 #include "mods/worker_pause.h"
 
 #ifndef HTTP_TIMEOUT_MS
@@ -302,11 +303,14 @@ Written WriteChunk(Transfer& t, DWORD count)
     return Written::Yes;
 }
 
-// The body goes to the file as it arrives. Done when it ended at the end of the data,
-// with every byte read also written.
-TryEnd CopyBody(Transfer& t, HINTERNET request)
+// The body goes to the file as it arrives, the file made once its first bytes are in
+// and are not a web page (those of a continued body were looked at by the first try).
+// Done when it ended at the end of the data, with every byte read also written.
+TryEnd CopyBody(Transfer& t, HINTERNET request, bool append)
 {
     DWORD size = FirstReadBytes;
+    WebPageSniffer sniffer;
+    bool opened = false;
     for (;;) {
         DWORD read = 0;
         DWORD start = GetTickCount();
@@ -314,6 +318,10 @@ TryEnd CopyBody(Transfer& t, HINTERNET request)
             return Failed(t, DownloadFailure::ConnectionCut);
         size = NextReadSize(size, GetTickCount() - start);
         SignOfLife(t);
+        if (!append && SniffWebPage(sniffer, t.buffer.data(), read, read == 0))
+            return Failed(t, DownloadFailure::WebPage);
+        if (!opened && !OpenLocalFile(t, append)) return Failed(t, DownloadFailure::LocalFile);
+        opened = true;
         WaitWhileWorkersPaused();
         switch (WriteChunk(t, read)) {
         case Written::Abandoned:
@@ -365,10 +373,11 @@ TryEnd ReceiveIntoFile(Transfer& t, HINTERNET request)
     }
     t.total = t.answer.total;
     t.answered = true;
+    if (IsWebPageType(QueryText(request, HTTP_QUERY_CONTENT_TYPE)))
+        return Failed(t, DownloadFailure::WebPage);
     if (t.lengthKnown && !RoomToDownload(t.localPath, t.answer.total, t.refusal))
         return Failed(t, DownloadFailure::DiskFull);
-    if (!OpenLocalFile(t, append)) return Failed(t, DownloadFailure::LocalFile);
-    TryEnd end = CopyBody(t, request);
+    TryEnd end = CopyBody(t, request, append);
     // A cut connection looks like the end of the data; only the length tells.
     if (end == TryEnd::Done && t.lengthKnown && t.received.load() != t.answer.total)
         return Failed(t, DownloadFailure::CutShort);
@@ -550,7 +559,7 @@ bool HttpDownloadToFile(const wchar_t* url, const wchar_t* localPath, ByteCounte
         r.failure = cancelRequested.load() ? DownloadFailure::Cancelled : t.failure;
         if (end == TryEnd::Fail || r.failure == DownloadFailure::Cancelled) {
             if (!refusal.empty()) r.notes.push_back(refusal);
-            if (r.failure == DownloadFailure::Downgraded)
+            if (r.failure == DownloadFailure::Downgraded || r.failure == DownloadFailure::WebPage)
                 r.notes.push_back(L"Failed: " + path + L" - " + DescribeFailure(r.failure));
             if (r.failure == DownloadFailure::InvalidAnswer)
                 r.notes.push_back(L"Failed: " + path + L" - " + DescribeFailure(r.failure) + L": "

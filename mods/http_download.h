@@ -39,6 +39,7 @@ enum class DownloadFailure {
     HashMismatch,     // the bytes are not those the pack was built with
     LocalFile,        // the file in the temporary folder could not be written
     DiskFull,         // the temporary folder's drive cannot take the announced length
+    WebPage,          // a web page came instead of the file (a sign-in or error page)
     Cancelled,
     Other,
 };

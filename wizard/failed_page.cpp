@@ -33,6 +33,7 @@ const wchar_t* FailureReason(const ModOutcome& outcome, wchar_t (&status)[32])
     case DownloadFailure::HashMismatch: return L"ファイルの内容が一致しません";
     case DownloadFailure::LocalFile: return L"一時ファイルを書き込めません";
     case DownloadFailure::DiskFull: return L"ディスクの空き容量が不足しています";
+    case DownloadFailure::WebPage: return L"ファイルではなくウェブページが返されました";
     default: return L"不明なエラー";
     }
 }

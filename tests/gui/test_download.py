@@ -344,6 +344,28 @@ class DownloadTests(DownloadPageCase):
         self.assertFailedPageThenExit([(0, "インストール完了"),
                                        (1, "ダウンロード失敗（サーバーの応答が不正です）")])
 
+    def test_web_pages_are_never_installed_for_a_package_or_an_archive(self):
+        self.server.set_mode(0, "bad sign-in-page")  # text/html
+        self.server.set_mode(1, "bad page-as-file")  # an HTML body as a binary
+        self.open_download_page([0, 1, 2])
+        s = self.session
+        s.do("wait-page", FAILED, DOWNLOADS_END_MS)
+        log = self.log_lines()
+        for row in (0, 1):
+            self.assertIn(f"Failed: {self.temp_download(row)} - the server sent a web page "
+                          "instead of the file", log)
+            self.assertEqual(1, len(self.server.requests_for(row)), "tried again")
+        game = self.desktop.game_folder()
+        self.assertFalse((game / "mods" / "1.8.0.1" / MOD_FILE_NAMES[0]).exists())
+        self.assertFalse((game / "res_mods").exists() or (game / "mods" / "1.8.0.1" / "fieldwatch")
+                         .exists(), "the archive's files")
+        self.assertDownloadsDeleted()
+        s.screenshot("failed-web-page")
+        page = "ダウンロード失敗（ファイルではなくウェブページが返されました）"
+        self.assertFailedPageThenExit([(0, page), (1, page), (2, "インストール完了")])
+        self.assertEqual(3, s.run_without_windows("/VERYSILENT", "/MODS=velloa,fieldwatch"))
+        self.assertFalse((game / "mods" / "1.8.0.1" / MOD_FILE_NAMES[0]).exists())
+
     def test_download_larger_than_the_temporary_drive_fails_before_writing(self):
         temp = self.small_drive("t", "2m")
         self.move_temporary_folder("T:\\")

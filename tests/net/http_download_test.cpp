@@ -338,6 +338,23 @@ TEST_F(HttpDownload, AnswersThatAreNotValidHttpFailAtOnceAndSayWhy)
     EXPECT_EQ("bytes", ReadWholeFile(path));
 }
 
+TEST_F(HttpDownload, AWebPageIsNeverTakenForTheFileNorTriedAgain)
+{
+    std::wstring path = scratch.Sub(L"page.bin");
+    for (const wchar_t* kind : {L"sign-in-page", L"page-as-file"}) {
+        for (const std::wstring& url : {HttpUrl(L"/bad/") + kind, HttpsUrl(L"/bad/") + kind}) {
+            scratch.Write(L"page.bin", "an older file");
+            Fetch fetch = Download(url, path, 0, std::string(64, '0').c_str());
+            EXPECT_FALSE(fetch.result) << url;
+            EXPECT_EQ(DownloadFailure::WebPage, fetch.report.failure) << url;
+            ASSERT_EQ(1u, fetch.report.notes.size()) << url << ": tried again";
+            EXPECT_EQ(L"Failed: " + path + L" - the server sent a web page instead of the file",
+                      fetch.report.notes[0]);
+            EXPECT_EQ("an older file", ReadWholeFile(path)) << url;
+        }
+    }
+}
+
 TEST_F(HttpDownload, LengthsBeyond4GiBAreReadWholeAndACutOneNeverWrapsIntoSuccess)
 {
     std::wstring path = scratch.Sub(L"liar.bin");
