@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <clocale>
 
+#include "app/folder_access.h"
 #include "app/install_log.h"
 #include "app/preflight.h"
 #include "app/state.h"
@@ -67,10 +68,18 @@ bool SettleGameFolder(const Switches& switches)
         CouldNotStart(folder + L" - the path is too long");
         return false;
     }
-    return true;
+    return GameFolderWritable();
 }
 
 }  // namespace
+
+bool GameFolderWritable()
+{
+    std::wstring folder, reason;
+    if (CanWriteGameFolder(GameFolder, GameVersion, folder, reason)) return true;
+    CouldNotStart(folder + L" - the folder cannot be written (" + reason + L")");
+    return false;
+}
 
 bool OpenInstallLogFor(const Switches& switches)
 {

@@ -7,6 +7,9 @@
 // /LOG's file, else installer.log in the temporary folder. False when it cannot be
 // opened.
 bool OpenInstallLogFor(const Switches& switches);
+// Whether GameFolder can be written (its versioned mods folder and record folder too,
+// where they exist); when not, the reason is logged on a "Could not start:" line.
+bool GameFolderWritable();
 // Removes the temporary files and downloads a killed run left behind, as its journal
 // names them; returns how many.
 int RemoveWhatAKilledRunLeft();

@@ -4,6 +4,7 @@
 #include <cwchar>
 #include <string>
 
+#include "app/folder_access.h"
 #include "app/install_log.h"
 #include "app/preflight.h"
 #include "app/startup.h"
@@ -208,6 +209,24 @@ int CouldNotStart(const std::wstring& reason)
     return ExitCouldNotStart;
 }
 
+// Nothing is touched in a folder that cannot be written, where every step would fail.
+bool FolderWritable(const std::wstring& gameFolder, bool silent)
+{
+    std::string version;
+    std::wstring failed, reason;
+    ReadVersionFile(gameFolder.c_str(), version);
+    if (GetFileAttributesW(gameFolder.c_str()) == INVALID_FILE_ATTRIBUTES
+        || CanWriteGameFolder(gameFolder, version, failed, reason))
+        return true;
+    if (!silent)
+        MessageBoxW(nullptr, (L"このフォルダーに書き込めないため、アンインストールできません。\n" + failed
+                              + L"\n\nアンインストーラーを「管理者として実行」で起動し直してください。")
+                                 .c_str(),
+                    nullptr, MB_ICONERROR | MB_OK);
+    CouldNotStart(failed + L" - the folder cannot be written (" + reason + L")");
+    return false;
+}
+
 int Uninstall(HINSTANCE instance, const Switches& switches)
 {
     bool silent = switches.silent;
@@ -224,6 +243,7 @@ int Uninstall(HINSTANCE instance, const Switches& switches)
     Run run;
     run.gameFolder = FolderToUninstall(switches);
     LogWrite(L"Uninstalling: %ls\n", run.gameFolder.c_str());
+    if (!FolderWritable(run.gameFolder, silent)) return ExitCouldNotStart;
     // A killed install's temporary files go first: they may sit in folders it made.
     bool tidied = RemoveWhatAKilledRunLeft() > 0;
     InstallRecord record;

@@ -4,6 +4,7 @@
 #include <prsht.h>
 #include <shlobj.h>
 
+#include "app/folder_access.h"
 #include "app/state.h"
 #include "app/version_file.h"
 #include "resources/resource.h"
@@ -88,12 +89,20 @@ void OnBrowse(HWND page)
 void OnFolderNext(HWND page)
 {
     wchar_t typed[TypedChars];
+    std::wstring failed, reason;
     GetDlgItemTextW(page, IDC_FOLDER_EDIT, typed, TypedChars);
     if (!VersionFileReader(typed)) {
         ShowInvalidFolder(page);
         SetPageResult(page, StayOnPage);
     } else if (!IsRequiredGameVersion(GameVersion)) {
         ShowFolderError(page, L"バージョンが違います。");
+        SetPageResult(page, StayOnPage);
+    } else if (!CanWriteGameFolder(GameFolder, GameVersion, failed, reason)) {
+        // Found now, not file by file once every mod has been downloaded.
+        ShowFolderError(page, (L"このフォルダーには書き込めません。\n" + failed
+                               + L"\n\n別のフォルダーを選択するか、インストーラーを右クリックして"
+                                 L"「管理者として実行」で起動し直してください。")
+                                  .c_str());
         SetPageResult(page, StayOnPage);
     }
 }

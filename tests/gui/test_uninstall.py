@@ -245,6 +245,43 @@ class UninstallTests(ServedTestCase):
             time.sleep(0.2)
         self.assertFolderIs(before)
 
+    def test_a_game_folder_that_cannot_be_written_is_found_before_anything_is_fetched(self):
+        disk = self.small_drive("g", "16m")
+        self.game = disk / "Steelmarch"
+        self.game.mkdir()
+        (self.game / "version.xml").write_text(harness.version_xml("1.8.0.1"))
+        self.install("/DIR=G:\\Steelmarch", "/MODS=velloa")
+        installed = folder_state(self.game)
+        subprocess.run(["mount", "-o", "remount,ro", str(disk)], check=True)
+        self.addCleanup(subprocess.run, ["mount", "-o", "remount,rw", str(disk)])
+        self.server.server.clear_requests()
+        s = self.session
+        refusal = r"^Could not start: G:\\Steelmarch - the folder cannot be written \(.+\)$"
+        s.remove_log()
+        self.assertEqual(1, s.run_without_windows("/VERYSILENT", "/DIR=G:\\Steelmarch"))
+        self.assertRegex(self.log_lines()[-1], refusal)
+        s.remove_log()
+        self.assertEqual(1, self.quiet_uninstall())
+        self.assertEqual("Uninstalling: G:\\Steelmarch", self.log_lines()[0])
+        self.assertRegex(self.log_lines()[1], refusal)
+
+        # The wizard says so when the folder page's Next would accept the folder.
+        s.start(args=["/DIR=G:\\Steelmarch"])
+        self.assertEqual(harness.WELCOME, s.wait_sheet())
+        s.press("next")
+        s.wait_page(harness.FOLDER)
+        s.press("next")
+        box = s.message_box()
+        self.assertTrue(box["text"].startswith("このフォルダーには書き込めません。\nG:\\Steelmarch\n\n"),
+                        box["text"])
+        self.assertIn("管理者として実行", box["text"])
+        self.assertEqual(("error", "ok", "sheet"), (box["icon"], box["buttons"], box["owner"]))
+        s.screenshot("folder-cannot-be-written", window="msgbox")
+        s.answer("ok")
+        self.assertEqual(harness.FOLDER, s.page())
+        self.assertFolderIs(installed)
+        self.assertEqual([], self.server.requests)
+
     def logged(self):
         try:
             return self.session.log_path.read_text(encoding="utf-8", errors="replace").splitlines()
