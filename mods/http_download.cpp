@@ -30,9 +30,14 @@ namespace {
 constexpr DWORD MinReadBytes = 4 * 1024;
 constexpr DWORD FirstReadBytes = 16 * 1024;
 constexpr DWORD MaxReadBytes = 1024 * 1024;
-constexpr DWORD QuickReadMs = 25;
-constexpr DWORD SlowReadMs = 200;
+constexpr DWORD QuickReadMs = 10;
+constexpr DWORD SlowReadMs = 50;
 constexpr DWORD PollMs = 20;
+// What is read while a question holds the download, kept to be written once it is
+// answered: the reading goes on meanwhile, so that a server that lets a paused
+// connection catch up (nginx's limit_rate) sends it at once, and the answer finds the
+// bytes here rather than in a read that has yet to return. Past this, reading waits too.
+constexpr size_t HeldBytesAtMost = 8 * 1024 * 1024;
 
 DWORD NextReadSize(DWORD size, DWORD tookMs)
 {
@@ -156,6 +161,8 @@ struct Transfer {
     std::atomic<bool> cancel{false};
     std::atomic<DWORD> lastSignOfLife{0};
     std::vector<char> buffer = std::vector<char>(MaxReadBytes);
+    std::vector<char> held;  // read while paused, not written yet; under the lock
+    bool heldNotWritten = false;  // writing the held bytes failed
 
     // Written by the transfer thread before it ends; read once it has.
     TryEnd end = TryEnd::Retry;
@@ -290,17 +297,60 @@ bool OpenLocalFile(Transfer& t, bool append)
 
 enum class Written { Yes, Failed, Abandoned };
 
-Written WriteChunk(Transfer& t, DWORD count)
+// Under the lock.
+Written WriteLocked(Transfer& t, const char* bytes, size_t count)
 {
-    Locked hold(t);
     if (t.abandoned) return Written::Abandoned;
     DWORD written = 0;
-    if (count > 0 && (!WriteFile(t.file, t.buffer.data(), count, &written, nullptr)
+    if (count > 0 && (!WriteFile(t.file, bytes, (DWORD)count, &written, nullptr)
                       || written != count))
         return Written::Failed;
-    if (t.hash) t.hash->Add(t.buffer.data(), written);
+    if (t.hash) t.hash->Add(bytes, written);
     t.received.fetch_add(written, std::memory_order_relaxed);
     return Written::Yes;
+}
+
+// Under the lock.
+Written WriteHeld(Transfer& t)
+{
+    if (t.heldNotWritten) return Written::Failed;
+    if (t.held.empty()) return Written::Yes;
+    Written written = WriteLocked(t, t.held.data(), t.held.size());
+    if (written == Written::Yes) t.held.clear();
+    return written;
+}
+
+// Under the lock: the held bytes go first, then count bytes of the buffer.
+Written WriteInOrder(Transfer& t, DWORD count)
+{
+    Written held = WriteHeld(t);
+    return held == Written::Yes ? WriteLocked(t, t.buffer.data(), count) : held;
+}
+
+// While the workers are paused a chunk is held, unless the held bytes are at their
+// bound or the body has ended (count 0): then the reading waits for the answer too.
+Written WriteChunk(Transfer& t, DWORD count)
+{
+    {
+        Locked hold(t);
+        if (!WorkersArePaused()) return WriteInOrder(t, count);
+        if (count > 0 && t.held.size() + count <= HeldBytesAtMost) {
+            t.held.insert(t.held.end(), t.buffer.data(), t.buffer.data() + count);
+            return t.abandoned ? Written::Abandoned : Written::Yes;
+        }
+    }
+    WaitWhileWorkersPaused();
+    Locked hold(t);
+    return WriteInOrder(t, count);
+}
+
+// Called by the waiting side: once the question is answered, the held bytes are
+// written at once, whatever read the transfer thread is blocked in.
+void WriteHeldBytes(Transfer& t)
+{
+    if (WorkersArePaused()) return;
+    Locked hold(t);
+    if (!t.held.empty() && WriteHeld(t) == Written::Failed) t.heldNotWritten = true;
 }
 
 // The body goes to the file as it arrives, the file made once its first bytes are in
@@ -322,7 +372,6 @@ TryEnd CopyBody(Transfer& t, HINTERNET request, bool append)
             return Failed(t, DownloadFailure::WebPage);
         if (!opened && !OpenLocalFile(t, append)) return Failed(t, DownloadFailure::LocalFile);
         opened = true;
-        WaitWhileWorkersPaused();
         switch (WriteChunk(t, read)) {
         case Written::Abandoned:
             return TryEnd::Retry;  // the waiting side has decided already
@@ -425,6 +474,7 @@ TryEnd WaitForTransfer(HANDLE thread, Transfer& t, ByteCounter& bytesReceived,
     DWORD cancelSeenAt = 0;
     for (;;) {
         bool ended = WaitForSingleObject(thread, PollMs) == WAIT_OBJECT_0;
+        if (!ended) WriteHeldBytes(t);
         bytesReceived = t.received.load();
         bytesTotal = t.total.load();
         if (ended) return t.end;

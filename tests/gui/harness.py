@@ -14,6 +14,7 @@ import atexit
 import os
 import pathlib
 import shutil
+import socket
 import subprocess
 import tempfile
 import time
@@ -70,6 +71,19 @@ def version_xml(version):
     # The shape the game writes: a blank, "v.", the version, a blank and "#build".
     return ('<?xml version="1.0" encoding="utf-8"?>\r\n<version.xml>\r\n'
             f"  <version> v.{version} #1155</version>\r\n</version.xml>\r\n")
+
+
+def wait_for_port(port, process, timeout=10):
+    """Until something listens on loopback PORT; PROCESS must not end meanwhile."""
+    deadline = time.monotonic() + timeout
+    while True:
+        try:
+            socket.create_connection(("127.0.0.1", port), 0.2).close()
+            return
+        except OSError:
+            if process.poll() is not None or time.monotonic() > deadline:
+                raise RuntimeError(f"nothing listens on port {port}")
+            time.sleep(0.05)
 
 
 def can_isolate_network():

@@ -101,6 +101,56 @@ class ModServer:
         self.server.stop()
 
 
+NGINX_PORT = int(os.environ.get("TEST_NGINX_PORT", 18090))
+NGINX_CONFIG = """worker_processes 1;
+daemon off;
+pid {work}/nginx.pid;
+error_log {work}/error.log;
+events {{}}
+http {{
+  access_log off;
+  client_body_temp_path {work}/temp;
+  proxy_temp_path {work}/temp;
+  fastcgi_temp_path {work}/temp;
+  uwsgi_temp_path {work}/temp;
+  scgi_temp_path {work}/temp;
+  default_type application/octet-stream;
+  sendfile on;
+  tcp_nopush on;
+  server {{
+    listen 127.0.0.1:{port};
+    root {root};
+    location /go/ {{ return 302 /$arg_to; }}
+    location / {{ limit_rate {rate}; }}
+  }}
+}}
+"""
+
+
+class Nginx:
+    """Debian's nginx on loopback, serving FOLDER at RATE (nginx's limit_rate, "2m"), with
+    Debian's sendfile settings; /go/?to=NAME redirects to /NAME. A paused connection
+    catches up there: what it is owed comes at full speed."""
+
+    def __init__(self, folder, rate):
+        self.work = BUILD_DIR / "nginx"
+        (self.work / "temp").mkdir(parents=True, exist_ok=True)
+        config = self.work / "nginx.conf"
+        config.write_text(NGINX_CONFIG.format(work=self.work, port=NGINX_PORT, root=folder,
+                                              rate=rate))
+        self.process = subprocess.Popen(["nginx", "-c", str(config), "-p", str(self.work)],
+                                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                        stderr=subprocess.DEVNULL)
+        harness.wait_for_port(NGINX_PORT, self.process)
+
+    def url(self, name):
+        return f"http://localhost:{NGINX_PORT}/go/?to={name}"
+
+    def stop(self):
+        self.process.terminate()
+        self.process.wait(10)
+
+
 class ServedTestCase(harness.InstallerTestCase):
     """Tests whose mods come from one ModServer for the class: each test starts with the
     samples served whole, no download left in %TEMP% (one left behind would hide one
@@ -122,6 +172,17 @@ class ServedTestCase(harness.InstallerTestCase):
             (self.desktop.temp_folder() / name).unlink(missing_ok=True)
         self.session.install_game("1.8.0.1")
         self.session.remove_log()
+
+    def serve_through_nginx(self, row, rate):
+        """From now on ROW's URL redirects to nginx, which serves its file at RATE, until
+        the test ends; returns that mode. Skips the test where nginx is not installed."""
+        if not shutil.which("nginx"):
+            self.skipTest("nginx is not installed (scripts/setup.sh installs it)")
+        nginx = Nginx(self.server.served, rate)
+        self.addCleanup(nginx.stop)
+        mode = "to " + nginx.url(MOD_KEYS[row])
+        self.server.set_mode(row, mode)
+        return mode
 
     def map_drive(self, letter, unix_folder):
         """Drive LETTER: of the test prefix shows UNIX_FOLDER, until the test ends."""

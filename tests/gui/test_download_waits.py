@@ -22,6 +22,8 @@ from test_download import (DOWNLOADS_END_MS, FILE_BAR, FILES_TEXT, NOT_INSTALLED
 # question is up, so bytes are still on their way for seconds after the answer.
 PACKAGE_BYTES = 16 << 20
 RATE = "slow 2000000"
+# nginx sends what a paused connection is owed at once: the rest of this fits the sockets.
+NGINX_BYTES = 8 << 20
 # After "No" the file must grow again within this; it grows within 0.3 s when idle.
 RESUMED_WITHIN_S = 1.0
 
@@ -60,16 +62,20 @@ class FileSizeSampler:
 
 class DownloadWaitTests(DownloadPageCase):
 
-    def no_after_holding_the_question(self, row, held_s):
-        """Opens the question on ROW's download at 2 MB/s, keeps it open HELD_S, answers
-        No; returns the seconds from the answer until the file on disk grew again."""
-        padding = os.urandom(PACKAGE_BYTES)
+    def no_after_holding_the_question(self, row, held_s, nginx=False):
+        """Opens the question on ROW's download at 2 MB/s (from the test server, at 1 MiB of
+        16; from the nginx the row is served through, at 4.5 MB of 8 MiB), keeps it open
+        HELD_S, answers No; returns the seconds from the answer until the file on disk grew
+        again."""
+        padding = os.urandom(NGINX_BYTES if nginx else PACKAGE_BYTES)
         self.server.replace(row, padding if row == 0 else with_extra_entry(
             self.server.sample(row), "mods/padding.bin", padding))
-        self.server.set_mode(row, RATE)
+        if not nginx:
+            self.server.set_mode(row, RATE)
         self.open_download_page([row])
         s = self.session
-        self.wait_for("some bytes", lambda: self.received_at_least(RECEIVED_AND_TOTAL, 1 << 20))
+        asked_at = 4_500_000 if nginx else 1 << 20
+        self.wait_for("some bytes", lambda: self.received_at_least(RECEIVED_AND_TOTAL, asked_at))
         self.ask_to_cancel()
         download = self.desktop.temp_folder() / MOD_FILE_NAMES[row]
         sampler = FileSizeSampler(download).start()
@@ -85,9 +91,11 @@ class DownloadWaitTests(DownloadPageCase):
         sampler.stop()
         # Nothing was written while the question was open.
         self.assertEqual({held_size}, {size for at, size in sampler.samples if at < answered})
-        self.assertLess(size_in_bytes(held_text),
-                        size_in_bytes(self.bytes_shown(RECEIVED_AND_TOTAL)[0]), "bytes text")
-        self.assertEqual(DOWNLOAD, s.page(), "the download was over too soon to watch")
+        # The rest of nginx's file may well have come whole with the answer.
+        if not nginx or s.page() == DOWNLOAD:
+            self.assertLess(size_in_bytes(held_text),
+                            size_in_bytes(self.bytes_shown(RECEIVED_AND_TOTAL)[0]), "bytes text")
+            self.assertEqual(DOWNLOAD, s.page(), "the download was over too soon to watch")
         s.do("wait-page", FINISHED, DOWNLOADS_END_MS)
         self.assertEqual([f"Downloading: {self.temp_download(row)} - Done!"], self.log_lines()[:1])
         return sampler.first_growth_after(answered, held_size)
@@ -97,6 +105,17 @@ class DownloadWaitTests(DownloadPageCase):
 
     def test_no_goes_on_at_once_over_http_after_a_long_question(self):
         self.assertLess(self.no_after_holding_the_question(1, 10.0), RESUMED_WITHIN_S)
+
+    def test_no_goes_on_at_once_from_nginx_which_lets_a_paused_connection_catch_up(self):
+        mode = self.serve_through_nginx(1, "2m")
+        delays = []
+        for _ in range(int(os.environ.get("NO_TRIES", 1))):  # 10 gives the spread
+            self.server.reset()
+            self.server.set_mode(1, mode)
+            delays.append(self.no_after_holding_the_question(1, 2.0, nginx=True))
+            self.session.close()
+        print("growth after No, s:", " ".join(f"{d:.2f}" for d in delays))
+        self.assertLess(sorted(delays)[len(delays) // 2], RESUMED_WITHIN_S)
 
     # ---- cancelling ----------------------------------------------------------------
 

@@ -241,6 +241,8 @@ class Handler(BaseHTTPRequestHandler):
                 query["norange"] = "1"
             if head.isdigit():
                 return self.reply(int(head), b"Test status\n")
+            if head == "to":  # another server's URL, nginx's say
+                return self.reply(302, b"Moved\n", Location=arg)
             if head == "redirect":
                 rest = "files/" + rest
             elif head == "bad":
@@ -448,8 +450,8 @@ class TestServer:
         """How /mod/NAME answers, from the file NAME.mode beside it: a route and its
         argument ("files", "chunked", "cut", "cut-chunked", "slow 20000", "slow-chunked
         20000", "stall 30", "noresponse 30", "empty", "redirect", "cut-at 100,200",
-        "norange", "liar 5368709120", "to-http", "404-after 3", "bad no-status") or a status
-        ("404"). A last word "norange" makes any route ignore Range headers."""
+        "norange", "liar 5368709120", "to-http", "404-after 3", "bad no-status", "to URL": a
+        302 to URL) or a status ("404"). A last word "norange" makes any route ignore Range headers."""
         path, words = self.file_path(name + ".mode"), []
         if path:
             with open(path, encoding="utf-8-sig") as f:
