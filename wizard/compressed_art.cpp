@@ -3,6 +3,7 @@
 #include "wizard/compressed_art.h"
 
 #include <cstring>
+#include <vector>
 #include <zlib.h>
 
 namespace {
@@ -76,14 +77,15 @@ bool ReadBitmapInfo(const std::vector<unsigned char>& file, std::vector<DWORD>& 
     return true;
 }
 
-}  // namespace
-
+// The BMP file stored under id, unpacked.
 bool UnpackCompressedArt(HMODULE module, int id, std::vector<unsigned char>& bmpFile)
 {
     const Bytef* data;
     DWORD size;
     return FindCompressed(module, id, data, size) && Gunzip(data, size, bmpFile);
 }
+
+}  // namespace
 
 HBITMAP LoadCompressedArt(HMODULE module, int id)
 {

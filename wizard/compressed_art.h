@@ -3,11 +3,6 @@
 // quarter of the bytes of bitmap resources) and made bitmaps again here, with zlib.
 #include <windows.h>
 
-#include <vector>
-
-// The BMP file stored under id in module, unpacked; false when it is missing or damaged.
-bool UnpackCompressedArt(HMODULE module, int id, std::vector<unsigned char>& bmpFile);
-
 // The picture stored under id in module as a bitmap of the screen's format, the kind
 // LoadImage makes of a bitmap resource; null when it is missing or damaged. The caller
 // deletes it.
