@@ -7,10 +7,12 @@ Writes watermark.bmp (920x450, 24 bpp), header.bmp (48x48, 8 bpp) and
 app.ico (16/32 px at 4 and 8 bpp), and for scaled displays (120, 144 and 192
 DPI) watermark_DPI.bmp and header_DPI.bmp drawn at that size: the watermark
 only as wide as the column the exterior pages show of it, as tall as their
-largest page.  Shapes are signed distance functions,
-so edges come out anti-aliased without supersampling.  Standard library
-only; the output is byte-for-byte deterministic.
+largest page.  Beside each BMP goes NAME.bmp.gz, the same file gzip-compressed,
+which is the form the exe stores (a quarter of the bytes).  Shapes are signed
+distance functions, so edges come out anti-aliased without supersampling.
+Standard library only; the output is byte-for-byte deterministic.
 """
+import gzip
 import math
 import os
 import random
@@ -300,6 +302,7 @@ def palette_bytes(pal):
 
 
 def write_bmp(path, cv, bpp):
+    """Writes PATH and its compressed copy PATH.gz."""
     if bpp == 24:
         pal, data = b"", pack_rows([[cv.rgb8(x, y) for x in range(cv.w)]
                                     for y in range(cv.h)], 24)
@@ -307,9 +310,13 @@ def write_bmp(path, cv, bpp):
         colors, rows = quantize(cv, 1 << bpp)
         pal, data = palette_bytes(colors), pack_rows(rows, bpp)
     body = info_header(cv.w, cv.h, bpp, len(data), len(pal) // 4) + pal
+    bmp = b"BM" + struct.pack("<IHHI", 14 + len(body) + len(data), 0, 0,
+                              14 + len(body)) + body + data
     with open(path, "wb") as f:
-        f.write(b"BM" + struct.pack("<IHHI", 14 + len(body) + len(data), 0, 0,
-                                    14 + len(body)) + body + data)
+        f.write(bmp)
+    # No time stamp in the gzip header, so a rebuild gives the same bytes.
+    with open(path + ".gz", "wb") as f:
+        f.write(gzip.compress(bmp, compresslevel=9, mtime=0))
 
 
 def icon_image(cv, bpp):

@@ -13,6 +13,7 @@
 // The uninstall's progress window
 #define IDD_UNINSTALL 130
 
+// Pictures, stored gzip-compressed (wizard/compressed_art.h)
 #define IDB_WATERMARK 132
 #define IDB_HEADER 135
 #define IDI_APP 136

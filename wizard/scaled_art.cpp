@@ -4,6 +4,7 @@
 #include <prsht.h>
 
 #include "resources/resource.h"
+#include "wizard/compressed_art.h"
 #include "wizard/wizard.h"
 
 namespace {
@@ -43,8 +44,7 @@ bool DisplayIsScaled()
 
 HBITMAP LoadArt(int id)
 {
-    return (HBITMAP)LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id), IMAGE_BITMAP,
-                               0, 0, LR_DEFAULTCOLOR);
+    return LoadCompressedArt(GetModuleHandleW(nullptr), id);
 }
 
 // Draws art (drawn for artDpi) with its top-left corner at x, y, at the system DPI;

@@ -7,6 +7,7 @@
 
 #include "app/state.h"
 #include "resources/resource.h"
+#include "wizard/compressed_art.h"
 #include "wizard/page_common.h"
 
 namespace {
@@ -72,12 +73,12 @@ void RunInstallerWizard(HINSTANCE instance)
 
     PROPSHEETHEADERW header = {};
     header.dwSize = sizeof header;
-    // The header bitmap goes in as a handle: Wine draws no header bitmap that is
-    // named by resource id, and Windows draws the handle the same way.
-    HBITMAP headerBitmap = (HBITMAP)LoadImageW(instance, MAKEINTRESOURCEW(IDB_HEADER),
-                                               IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR);
+    // The pictures go in as handles: the sheet reads only bitmap resources, and these are
+    // stored compressed (Wine draws no header bitmap named by resource id either).
+    HBITMAP watermark = LoadCompressedArt(instance, IDB_WATERMARK);
+    HBITMAP headerBitmap = LoadCompressedArt(instance, IDB_HEADER);
     header.dwFlags = PSH_WIZARD97 | PSH_WATERMARK | PSH_HEADER | PSH_USEHICON | PSH_NOMARGIN
-                   | PSH_USEHBMHEADER;
+                   | PSH_USEHBMWATERMARK | PSH_USEHBMHEADER;
     header.hwndParent = nullptr;
     header.hInstance = instance;
     header.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_APP));
@@ -85,8 +86,9 @@ void RunInstallerWizard(HINSTANCE instance)
     header.nPages = (UINT)pages.size();
     header.nStartPage = 0;
     header.phpage = pages.data();
-    header.pszbmWatermark = MAKEINTRESOURCEW(IDB_WATERMARK);
+    header.hbmWatermark = watermark;
     header.hbmHeader = headerBitmap;
     PropertySheetW(&header);
+    if (watermark) DeleteObject(watermark);
     if (headerBitmap) DeleteObject(headerBitmap);
 }

@@ -62,6 +62,15 @@ bool FileExists(const std::wstring& path)
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+std::wstring BuildFile(const std::wstring& relative)
+{
+    wchar_t exe[MAX_PATH];
+    GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    std::wstring folder = exe;
+    folder.erase(folder.rfind(L'\\'));
+    return folder.substr(0, folder.rfind(L'\\')) + L"\\" + relative;
+}
+
 std::wstring TestArchive(const wchar_t* name)
 {
     static std::wstring folder = [] {
@@ -76,11 +85,7 @@ std::wstring TestArchive(const wchar_t* name)
             HeapFree(GetProcessHeap(), 0, dos);
             return path;
         }
-        wchar_t exe[MAX_PATH];
-        GetModuleFileNameW(nullptr, exe, MAX_PATH);
-        std::wstring path = exe;
-        path.erase(path.rfind(L'\\'));
-        return path.substr(0, path.rfind(L'\\')) + L"\\testdata";
+        return BuildFile(L"testdata");
     }();
     return folder + L"\\" + name;
 }

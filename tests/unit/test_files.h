@@ -18,9 +18,12 @@ private:
 std::string ReadWholeFile(const std::wstring& path);
 bool FileExists(const std::wstring& path);
 
-// A test archive that the build wrote (tests/data/make_archives.py). ARCHIVE_TESTDATA
-// names their folder as a Unix path; without it, the testdata folder beside the one
+// A file the build wrote, by its path in the build folder: the folder above the one
 // holding the test exe.
+std::wstring BuildFile(const std::wstring& relative);
+
+// A test archive that the build wrote (tests/data/make_archives.py). ARCHIVE_TESTDATA
+// names their folder as a Unix path; without it, the build's testdata folder.
 std::wstring TestArchive(const wchar_t* name);
 
 std::string Utf8(const std::wstring& text);
