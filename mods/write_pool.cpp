@@ -1,6 +1,7 @@
 #include "mods/write_pool.h"
 
 #include "mods/file_replace.h"
+#include "mods/recorded_install.h"
 
 struct WritePool {
     std::vector<WriteJob> slots;
@@ -21,7 +22,7 @@ namespace {
 WriteOutcome WriteWholeFile(WriteJob& job)
 {
     FileReplace replace;
-    if (!BeginReplace(job.destination, replace)) {
+    if (!BeginReplace(job.destination, replace, job.sha256)) {
         AbortReplace(replace);
         return WriteOutcome::NotCreated;
     }
@@ -138,6 +139,9 @@ WriteJob& NextFreeSlot(WritePool* pool, const RetireJob& retire)
 
 void SubmitJob(WritePool* pool)
 {
+    WriteJob& job = pool->slots[(size_t)(pool->submitted % pool->slots.size())];
+    bool hashed = job.needsWrite && RecordingInstall();
+    job.sha256 = hashed ? Sha256Of(job.bytes.data(), (DWORD)job.bytes.size()) : std::string();
     AcquireSRWLockExclusive(&pool->lock);
     ++pool->submitted;
     ReleaseSRWLockExclusive(&pool->lock);
