@@ -286,3 +286,28 @@ TEST_F(InstallWorkerRun, RecordHoldsTheHashOfEveryFilePlaced)
     }
     EXPECT_EQ("the game's own", ReadWholeFile(BackupPathFor(game, L"res_mods\\1.8.0.1\\gui\\a.xml")));
 }
+
+// A package is recorded with the hash its download took as the bytes arrived, unless
+// the file has changed size since: then it is read again.
+TEST_F(InstallWorkerRun, PackageKeepsTheHashTakenAsItArrived)
+{
+    const unsigned long long size = sizeof PackageBytes - 1;
+    DownloadPackage(L"音声.smpkg");
+    DownloadedFiles.back().sha256 = std::string(64, 'b');  // stands for the download's hash
+    DownloadedFiles.back().size = size;
+    DownloadPackage(L"changed.smpkg");
+    DownloadedFiles.back().sha256 = std::string(64, 'b');
+    DownloadedFiles.back().size = size + 1;
+    DownloadedFiles.back().row = 2;
+    InstallCounters progress;
+    Run(progress);
+    EXPECT_EQ(0, progress.failures.load());
+
+    InstallRecord record;
+    ASSERT_TRUE(LoadRecord(game, record));
+    ASSERT_EQ(2u, record.files.size());
+    EXPECT_EQ(L"mods\\1.8.0.1\\音声.smpkg", record.files[0].path);
+    EXPECT_EQ(std::string(64, 'b'), record.files[0].sha256);
+    EXPECT_EQ(Sha256Of(PackageBytes, (DWORD)size), record.files[1].sha256);
+    EXPECT_EQ(size, record.files[1].size);
+}
