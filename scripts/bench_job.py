@@ -8,12 +8,18 @@ server, alternating runs, for
            row, https)
   package  a 64 MiB package (Velloa's row, https)
 Each run is a whole process, started and waited for from here; the installer writes
-its log with INSTALLER_LOG_TIMES, whose times say where its run went: start-up, the
-download, the check before installing (counting, the free-space check), writing the
-files (the record's line and hash of each included), the record's save, and the
-deletion with the end of the process.
+its log with INSTALLER_LOG_TIMES, whose times say where its run went: start-up (to the
+"Downloading:" line), the download (to "Done!"), the check before installing (counting,
+the free-space check: to the first "Installing:"), writing the files (to the last one;
+the record's line and hash of each included), the record (to "Delete:": its save and
+the uninstall entry, and for a package, whose one line comes first, its move), and the
+deletion with the end of the process. Then, to split the writing of the archive's files,
+the archive alone is extracted from the temporary folder, alternating: by the bare
+extractor, and by the installer's extractor (tests/bench/extract_bench.exe) without the
+journal and the record, with the journal, and with both.
 
     scripts/bench_job.py [--runs 3] [--jobs archive,package] [--package-mib 64]
+                         [--split-runs 3]
 
 Run it after the test tree is built (build/, or the tree BUILD_DIR names). It serves on
 the loopback ports of that build (TEST_HTTP_PORT and TEST_HTTPS_PORT of its
@@ -58,6 +64,7 @@ from bench_extract import make_archive  # noqa: E402
 from mods_server import MOD_FILE_NAMES, ModServer  # noqa: E402
 
 BARE_EXE = BUILD / "tests" / "bare_job.exe"
+EXTRACT_EXE = BUILD / "tests" / "extract_bench.exe"
 WORK = BUILD / "bench-job"
 BARE_GAME = "C:\\Games\\BareLoop"
 # The game folders of finished runs are moved here and deleted only at the end: for
@@ -109,10 +116,8 @@ def phases_of(log, started, ended):
     """Seconds of each phase, from the times the log's writes start with."""
     stamps = [(float(t) / 1000.0, word.decode()) for t, word in STAMP.findall(log)]
     first = {}
-    last = {}
     for t, word in stamps:
         first.setdefault(word, t)
-        last[word] = t
     downloading, done = first["Downloading"], first.get("Done!", first["Downloading"])
     installing = first.get("Installing", done)
     written = max(t for t, word in stamps if word in ("Installing", "Failed", "Skipped"))
@@ -162,11 +167,52 @@ def run_bare(desktop, job):
                                 for k in ("fetch_ms", "install_ms", "delete_ms")))
 
 
+SPLITS = (("bare extractor", None), ("installer's extractor alone", []),
+          ("+ journal", ["--journal"]), ("+ journal and record", ["--journal", "--record"]))
+
+
+def write_split(desktop, archive, runs):
+    """Seconds each extractor takes over the archive in the temporary folder, from their
+    own clocks: the writing of the files without the download or the process."""
+    temp = desktop.temp_folder()
+    windows_temp = harness.unescape(desktop.drive("temp-path")[1].strip()).rstrip("\\")
+    game = desktop.drive_c() / "Games" / "Split"
+    times = {label: [] for label, _ in SPLITS}
+    for run in range(runs):
+        for label, options in SPLITS if run % 2 == 0 else SPLITS[::-1]:
+            clear_away(game)
+            game.mkdir(parents=True)
+            shutil.copyfile(archive, temp / "split.zip")
+            settle()
+            if options is None:
+                command, key = [BARE_EXE, "-", "split.zip", "C:\\Games\\Split", "zip"], "install_ms"
+            else:
+                command = [EXTRACT_EXE, f"{windows_temp}\\split.zip", "C:\\Games\\Split",
+                           f"{windows_temp}\\split.log"]
+                for option in options:
+                    command += [option] + ([f"{windows_temp}\\split.journal"]
+                                           if option == "--journal" else [])
+                key = "ms"
+            result = subprocess.run(["wine"] + [str(part) for part in command], env=desktop.env,
+                                    cwd=str(BUILD), stdin=subprocess.DEVNULL, capture_output=True,
+                                    text=True)
+            fields = dict(part.split("=", 1) for part in result.stdout.split())
+            if fields.get("ok") != "1":
+                raise SystemExit(f"{label}: {result.stdout} {result.stderr}")
+            times[label].append(float(fields[key]) / 1000.0)
+        print(f"split run {run + 1}: " + ", ".join(f"{label} {times[label][-1]:.2f} s"
+                                                  for label, _ in SPLITS), flush=True)
+    clear_away(game)
+    for name in ("split.zip", "split.log"):
+        (temp / name).unlink(missing_ok=True)
+    return times
+
+
 def spread(values):
     return f"{min(values):.2f}-{max(values):.2f}"
 
 
-def report(jobs, runs):
+def report(jobs, runs, split):
     print(f"\nWhole job, {runs} runs each, alternating; seconds of the whole process")
     print("| job | installer median (spread) | bare loop median (spread) | ratio median "
           "(spread) |")
@@ -183,6 +229,13 @@ def report(jobs, runs):
         cells = [f"{statistics.median(p[name] for p in job.phases):.2f}" for name in PHASES]
         bare = [f"{statistics.median(p[i] for p in job.bare_parts):.2f}" for i in range(3)]
         print(f"| {job.label} | " + " | ".join(cells + bare) + " |")
+    if split:
+        print("\nWriting the archive's files alone, from the temporary folder (medians of "
+              f"{len(next(iter(split.values())))} runs, s, spread)")
+        print("| " + " | ".join(split) + " |")
+        print("|---" * len(split) + "|")
+        print("| " + " | ".join(f"{statistics.median(v):.2f} ({spread(v)})"
+                               for v in split.values()) + " |")
 
 
 def main():
@@ -190,8 +243,9 @@ def main():
     parser.add_argument("--runs", type=int, default=3)
     parser.add_argument("--jobs", default="archive,package")
     parser.add_argument("--package-mib", type=int, default=64)
+    parser.add_argument("--split-runs", type=int, default=3)
     args = parser.parse_args()
-    for exe in (harness.INSTALLER_EXE, harness.DRIVER_EXE, BARE_EXE):
+    for exe in (harness.INSTALLER_EXE, harness.DRIVER_EXE, BARE_EXE, EXTRACT_EXE):
         if not exe.exists():
             raise SystemExit(f"{exe} is missing: build the test tree first")
     all_jobs = {"archive": Job("archive", 2, "qvx", "zip", "5,000-entry archive, 195 MiB (https)"),
@@ -222,11 +276,13 @@ def main():
                       f"({', '.join(f'{k} {v:.2f}' for k, v in job.phases[-1].items())}); "
                       f"bare {job.bare[-1]:.2f} s", flush=True)
         clear_away(desktop.game_folder())
+        split = (write_split(desktop, archive, args.split_runs)
+                 if "archive" in args.jobs.split(",") and args.split_runs > 0 else None)
     finally:
         server.stop()
         desktop.stop()
         empty_trash(wait=False)
-    report(jobs, args.runs)
+    report(jobs, args.runs, split)
 
 
 if __name__ == "__main__":
