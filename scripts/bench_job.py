@@ -143,7 +143,8 @@ def run_installer(desktop, session, job):
     ended = time.time()
     log = session.log_path.read_bytes()
     if code != 0:
-        raise SystemExit(f"{job.name}: the installer ended with {code}:\n" + log.decode(errors="replace"))
+        raise SystemExit(f"{job.name}: the installer ended with {code}:\n"
+                         + log.decode(errors="replace"))
     job.installer.append(ended - started)
     job.phases.append(phases_of(log, started, ended))
 

@@ -75,7 +75,8 @@ bool ExtractCurrent(unzFile archive, const std::wstring& path, std::vector<char>
             ok = read == 0;
             break;
         }
-        ok = WriteFile(file, buffer.data(), (DWORD)read, &written, nullptr) && written == (DWORD)read;
+        ok = WriteFile(file, buffer.data(), (DWORD)read, &written, nullptr)
+          && written == (DWORD)read;
     }
     if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
     return unzCloseCurrentFile(archive) == UNZ_OK && ok;
@@ -141,12 +142,14 @@ int wmain(int argc, wchar_t** argv)
     double start = Now();
     bool ok = lstrcmpW(argv[1], L"-") == 0 || Fetch(argv[1], download, bytes);
     double fetched = Now();
-    ok = ok && (isZip ? Extract(download, argv[3], files) : MoveIntoMods(download, argv[3], argv[2]));
+    ok = ok && (isZip ? Extract(download, argv[3], files)
+                      : MoveIntoMods(download, argv[3], argv[2]));
     if (!isZip) files = ok ? 1 : 0;
     double installed = Now();
     DeleteFileW(download.c_str());
     double deleted = Now();
     std::printf("fetch_ms=%.1f install_ms=%.1f delete_ms=%.1f files=%d bytes=%llu ok=%d\n",
-                fetched - start, installed - fetched, deleted - installed, files, bytes, ok ? 1 : 0);
+                fetched - start, installed - fetched, deleted - installed, files, bytes,
+                ok ? 1 : 0);
     return ok ? 0 : 1;
 }

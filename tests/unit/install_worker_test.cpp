@@ -284,7 +284,8 @@ TEST_F(InstallWorkerRun, RecordHoldsTheHashOfEveryFilePlaced)
         EXPECT_EQ(file.path == L"res_mods\\1.8.0.1\\gui\\a.xml", file.replacedOriginal)
             << Utf8(file.path);
     }
-    EXPECT_EQ("the game's own", ReadWholeFile(BackupPathFor(game, L"res_mods\\1.8.0.1\\gui\\a.xml")));
+    EXPECT_EQ("the game's own",
+              ReadWholeFile(BackupPathFor(game, L"res_mods\\1.8.0.1\\gui\\a.xml")));
 }
 
 // A package is recorded with the hash its download took as the bytes arrived, unless
