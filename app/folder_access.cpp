@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "app/long_path.h"
 #include "mods/install_record.h"
 
 namespace {
@@ -24,7 +25,7 @@ std::wstring SystemReason(DWORD error)
 
 bool IsFolder(const std::wstring& path)
 {
-    DWORD attributes = GetFileAttributesW(path.c_str());
+    DWORD attributes = GetFileAttributesW(SystemPath(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
@@ -35,7 +36,7 @@ bool CanWriteIn(const std::wstring& folder, std::wstring& reason)
     std::wstring probe = folder + L"\\~ZelkorsModsPack-" + std::to_wstring(GetCurrentProcessId())
                        + L".tmp";
     // Deleted on close, so that a crash meanwhile leaves nothing behind either.
-    HANDLE file = CreateFileW(probe.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+    HANDLE file = CreateFileW(SystemPath(probe).c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_HIDDEN
                                   | FILE_FLAG_DELETE_ON_CLOSE,
                               nullptr);
@@ -44,7 +45,8 @@ bool CanWriteIn(const std::wstring& folder, std::wstring& reason)
         return false;
     }
     CloseHandle(file);
-    if (GetFileAttributesW(probe.c_str()) == INVALID_FILE_ATTRIBUTES || DeleteFileW(probe.c_str()))
+    if (GetFileAttributesW(SystemPath(probe).c_str()) == INVALID_FILE_ATTRIBUTES
+        || DeleteFileW(SystemPath(probe).c_str()))
         return true;
     reason = SystemReason(GetLastError());
     return false;

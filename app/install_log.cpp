@@ -6,6 +6,8 @@
 #include <cwchar>
 #include <string>
 
+#include "app/long_path.h"
+
 // The C runtime's locale cannot be trusted to produce UTF-8 (msvcrt refuses
 // "ja_JP.UTF-8" and then drops every non-ASCII character), so the log converts
 // its text itself and writes the bytes straight to the file. Each line reaches the
@@ -31,7 +33,7 @@ bool OpenInstallLog(const wchar_t* path)
     CloseInstallLog();
     // Readers may share writing too: an editor opened on it during the run must not
     // be refused.
-    logFile = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    logFile = CreateFileW(SystemPath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (logFile != INVALID_HANDLE_VALUE) logPath = path;
     stampTimes = GetEnvironmentVariableW(L"INSTALLER_LOG_TIMES", nullptr, 0) > 0;

@@ -5,6 +5,7 @@
 
 #include "app/folder_access.h"
 #include "app/install_log.h"
+#include "app/long_path.h"
 #include "app/preflight.h"
 #include "app/state.h"
 #include "app/uninstall.h"
@@ -18,20 +19,17 @@
 
 namespace {
 
-// A file of the temporary folder, or nothing when the path would not fit.
+// A file of the temporary folder, or nothing when the system names no such folder.
 std::wstring InTempFolder(const wchar_t* name)
 {
-    wchar_t temp[256];
-    DWORD length = GetTempPathW(256, temp);
-    if (length == 0 || length + lstrlenW(name) >= 256) return std::wstring();
-    return std::wstring(temp) + name;
+    std::wstring temp = TemporaryFolder();
+    return temp.empty() ? temp : temp + name;
 }
 
 std::wstring AbsolutePath(const std::wstring& path)
 {
-    wchar_t full[MAX_PATH];
-    DWORD length = GetFullPathNameW(path.c_str(), MAX_PATH, full, nullptr);
-    return length > 0 && length < MAX_PATH ? std::wstring(full, length) : path;
+    std::wstring full = FullPathOf(path);
+    return full.empty() ? path : full;
 }
 
 int CouldNotStart(const std::wstring& reason)

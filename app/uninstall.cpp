@@ -6,6 +6,7 @@
 
 #include "app/folder_access.h"
 #include "app/install_log.h"
+#include "app/long_path.h"
 #include "app/preflight.h"
 #include "app/startup.h"
 #include "app/state.h"
@@ -24,24 +25,10 @@ const wchar_t FinishVariable[] = L"ZELKORSMODSPACK_FINISH_AFTER";
 // How many kept files the closing message names; the log names them all.
 constexpr size_t NamedFilesAtMost = 10;
 
-std::wstring RunningExe()
-{
-    wchar_t path[MAX_PATH];
-    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    return length > 0 && length < MAX_PATH ? std::wstring(path, length) : std::wstring();
-}
-
-std::wstring TempFolder()
-{
-    wchar_t temp[MAX_PATH];
-    DWORD length = GetTempPathW(MAX_PATH, temp);
-    return length > 0 && length < MAX_PATH ? std::wstring(temp, length) : std::wstring();
-}
-
 // The copy Apps & Features starts lives in the record folder it is about to remove.
 bool RunsFromARecordFolder()
 {
-    std::wstring self = RunningExe();
+    std::wstring self = RunningProgramPath();
     size_t slash = self.rfind(L'\\');
     if (slash == std::wstring::npos || slash == 0) return false;
     size_t parent = self.rfind(L'\\', slash - 1);
@@ -55,11 +42,12 @@ bool RunsFromARecordFolder()
 // this process: whoever stops this uninstall stops it whole.
 bool RunFromTemporaryCopy(int& exitCode)
 {
-    std::wstring temp = TempFolder();
+    std::wstring temp = TemporaryFolder();
     if (temp.empty()) return false;
     std::wstring copy = temp + L"ZelkorsModsPackUninstall-" + std::to_wstring(GetCurrentProcessId())
                       + L".exe";
-    if (!CopyFileW(RunningExe().c_str(), copy.c_str(), FALSE)) return false;
+    if (!CopyFileW(SystemPath(RunningProgramPath()).c_str(), SystemPath(copy).c_str(), FALSE))
+        return false;
     HANDLE job = CreateJobObjectW(nullptr, nullptr);
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
     limits.BasicLimitInformation.LimitFlags =
@@ -73,7 +61,7 @@ bool RunFromTemporaryCopy(int& exitCode)
     if (!CreateProcessW(copy.c_str(), &command[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED,
                         nullptr, nullptr, &startup, &process)) {
         if (job) CloseHandle(job);
-        DeleteFileW(copy.c_str());
+        DeleteFileW(SystemPath(copy).c_str());
         return false;
     }
     if (job) AssignProcessToJobObject(job, process.hProcess);
@@ -84,7 +72,7 @@ bool RunFromTemporaryCopy(int& exitCode)
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     if (job) CloseHandle(job);
-    DeleteFileW(copy.c_str());
+    DeleteFileW(SystemPath(copy).c_str());
     exitCode = (int)code;
     return true;
 }
@@ -108,7 +96,7 @@ bool StartFinisher(const std::wstring&)
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    bool started = CreateProcessW(RunningExe().c_str(), &command[0], nullptr, nullptr, FALSE,
+    bool started = CreateProcessW(RunningProgramPath().c_str(), &command[0], nullptr, nullptr, FALSE,
                                   CREATE_BREAKAWAY_FROM_JOB, nullptr, nullptr, &startup, &process)
                 != FALSE;
     SetEnvironmentVariableW(FinishVariable, nullptr);
@@ -133,9 +121,8 @@ int FinishAfterParent(DWORD parent, const std::wstring& gameFolder)
 
 std::wstring AbsoluteFolder(const std::wstring& folder)
 {
-    wchar_t full[MAX_PATH];
-    DWORD length = GetFullPathNameW(folder.c_str(), MAX_PATH, full, nullptr);
-    std::wstring path = length > 0 && length < MAX_PATH ? std::wstring(full, length) : folder;
+    std::wstring path = FullPathOf(folder);
+    if (path.empty()) path = folder;
     if (path.size() > 3 && path.back() == L'\\') path.pop_back();
     return path;
 }
@@ -215,7 +202,7 @@ bool FolderWritable(const std::wstring& gameFolder, bool silent)
     std::string version;
     std::wstring failed, reason;
     ReadVersionFile(gameFolder.c_str(), version);
-    if (GetFileAttributesW(gameFolder.c_str()) == INVALID_FILE_ATTRIBUTES
+    if (GetFileAttributesW(SystemPath(gameFolder).c_str()) == INVALID_FILE_ATTRIBUTES
         || CanWriteGameFolder(gameFolder, version, failed, reason))
         return true;
     if (!silent)
@@ -280,13 +267,13 @@ int Uninstall(HINSTANCE instance, const Switches& switches)
 
 void ClearMovedUninstallers()
 {
-    std::wstring temp = TempFolder();
+    std::wstring temp = TemporaryFolder();
     for (const wchar_t* pattern : {L"zmu*.tmp", L"ZelkorsModsPackUninstall-*.exe"}) {
         WIN32_FIND_DATAW found;
-        HANDLE search = FindFirstFileW((temp + pattern).c_str(), &found);
+        HANDLE search = FindFirstFileW(SystemPath(temp + pattern).c_str(), &found);
         if (search == INVALID_HANDLE_VALUE) continue;
         do {
-            DeleteFileW((temp + found.cFileName).c_str());  // fails on one still running
+            DeleteFileW(SystemPath(temp + found.cFileName).c_str());  // fails while it runs
         } while (FindNextFileW(search, &found));
         FindClose(search);
     }

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "app/long_path.h"
 #include "app/state.h"
 
 bool ParseVersionText(const char* text, std::string& version)
@@ -32,7 +33,7 @@ bool ReadVersionFile(const wchar_t* folder, std::string& version)
     // An empty folder would name the root of the current drive.
     if (folder[0] == L'\0') return false;
     std::wstring path = std::wstring(folder) + L"\\version.xml";
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+    HANDLE file = CreateFileW(SystemPath(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
 

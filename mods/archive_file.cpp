@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "app/long_path.h"
+
 namespace {
 
 // Two blocks: one follows the central directory, the other the entry being read,
@@ -136,5 +138,6 @@ unzFile OpenArchiveForReading(const wchar_t* path)
     files.zseek64_file = Seek;
     files.zclose_file = CloseFile;
     files.zerror_file = TestError;
-    return unzOpen2_64(path, &files);
+    std::wstring systemPath = SystemPath(path);
+    return unzOpen2_64(systemPath.c_str(), &files);
 }

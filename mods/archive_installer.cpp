@@ -8,6 +8,7 @@
 #include <minizip/unzip.h>
 
 #include "app/install_log.h"
+#include "app/long_path.h"
 #include "mods/archive_file.h"
 #include "mods/file_replace.h"
 #include "mods/install_progress.h"
@@ -20,7 +21,6 @@ namespace {
 constexpr unsigned NameBytes = 512;
 // Most entries of a mod are smaller than this, and are written with one call.
 constexpr unsigned CopyBytes = 1024 * 1024;
-constexpr int PathChars = 256;
 constexpr uLong Utf8NameFlag = 1u << 11;
 
 struct Entry {
@@ -85,8 +85,8 @@ bool EndsInShiftJisSecondByte(const char* name, size_t length)
 // record found at offset 0 for no record at all), yet that is a valid empty zip.
 bool IsEmptyZip(const wchar_t* path)
 {
-    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                              nullptr);
+    HANDLE file = CreateFileW(SystemPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     unsigned char record[22];
     DWORD read = 0;
@@ -112,19 +112,12 @@ bool Decode(UINT codePage, const char* name, std::wstring& wide)
     return true;
 }
 
-std::wstring FullPath(const std::wstring& path)
-{
-    wchar_t full[PathChars];
-    DWORD length = GetFullPathNameW(path.c_str(), PathChars, full, nullptr);
-    return length > 0 && length < PathChars ? std::wstring(full, length) : std::wstring();
-}
-
 // Made absolute as a folder: a game folder at a drive root is kept as "D:", which
 // alone would mean the current folder of drive D. Ends in a backslash; empty when the
 // folder cannot be made absolute.
 std::wstring FullFolder(const std::wstring& folder)
 {
-    std::wstring full = FullPath(folder + L"\\");
+    std::wstring full = FullPathOf(folder + L"\\");
     if (!full.empty() && full.back() != L'\\') full += L'\\';
     return full;
 }
@@ -351,12 +344,7 @@ bool DestinationFor(ArchiveRun& run, const Entry& entry, std::wstring& destinati
     }
     destination = run.gameFolder + L"\\" + wide;
     bool safe = IsSafeRelativePath(wide);
-    if (safe && destination.size() >= (size_t)PathChars) {
-        FinishQueuedEntries(run);
-        LogWrite(L"Skipped: %ls - the path is too long\n", destination.c_str());
-        return false;
-    }
-    if (safe) fullDestination = FullPath(destination);
+    if (safe) fullDestination = FullPathOf(destination);
     if (!safe || !IsInsideFullFolder(fullDestination, run.fullGameFolder)) {
         FinishQueuedEntries(run);
         LogWrite(L"Refused: %ls - the entry would be written outside the game folder\n",
@@ -408,7 +396,7 @@ bool IsSafeRelativePath(const std::wstring& name)
 
 bool IsInsideFolder(const std::wstring& path, const std::wstring& folder)
 {
-    return IsInsideFullFolder(FullPath(path), FullFolder(folder));
+    return IsInsideFullFolder(FullPathOf(path), FullFolder(folder));
 }
 
 int CountArchiveFiles(const wchar_t* archivePath)

@@ -1,6 +1,7 @@
 #include "mods/download_worker.h"
 
 #include "app/install_log.h"
+#include "app/long_path.h"
 #include "mods/catalog.h"
 #include "mods/file_replace.h"
 #include "mods/mod_outcome.h"
@@ -13,17 +14,16 @@ void DeleteDownloadedFiles()
     for (DownloadedFile& file : DownloadedFiles) {
         if (file.deleted) continue;
         LogWrite(L"Delete: %ls\n", file.path.c_str());
-        DeleteFileW(file.path.c_str());
+        DeleteFileW(SystemPath(file.path).c_str());
         file.deleted = true;
     }
 }
 
 bool TempFilePath(const wchar_t* fileName, std::wstring& path)
 {
-    wchar_t temp[256];
-    DWORD length = GetTempPathW(256, temp);
-    path = std::wstring(length > 0 && length < 256 ? temp : L"") + fileName;
-    return length > 0 && length < 256 && path.size() <= 255;
+    std::wstring temp = TemporaryFolder();
+    path = temp + fileName;
+    return !temp.empty();
 }
 
 static void NoteDownloadOutcome(int row, bool fetched, const DownloadReport& report)

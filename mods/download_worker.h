@@ -36,8 +36,8 @@ void DeleteDownloadedFiles();
 // Thread entry; the argument is a DownloadCounters*. Exit code 1 whatever happened.
 DWORD WINAPI DownloadWorker(LPVOID counters);
 
-// The temporary folder followed by the file name, or false when it does not fit
-// in 255 characters.
+// The temporary folder followed by the file name; false when the system names no
+// temporary folder.
 bool TempFilePath(const wchar_t* fileName, std::wstring& path);
 
 // Where each catalogue row's download goes, whether it is selected or not.

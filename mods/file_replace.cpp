@@ -4,13 +4,13 @@
 #include <string>
 
 #include "app/install_log.h"
+#include "app/long_path.h"
 #include "mods/recorded_install.h"
 #include "mods/worker_pause.h"
 
 namespace {
 
-// Four characters: a destination of 255 characters keeps its temporary file within
-// MAX_PATH.
+// Four characters, so that a name near the file system's 255 keeps room for them.
 constexpr wchar_t TemporarySuffix[] = L".zm~";
 constexpr size_t TemporarySuffixChars = 4;
 
@@ -40,7 +40,7 @@ void NoteInJournal(const std::wstring& temporary)
     InitOnceExecuteOnce(&journalLockOnce, InitJournalLock, nullptr, nullptr);
     EnterCriticalSection(&journalLock);
     if (journal == INVALID_HANDLE_VALUE)
-        journal = CreateFileW(journalPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+        journal = CreateFileW(SystemPath(journalPath).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (journal != INVALID_HANDLE_VALUE) {
         std::string line = EncodeLogText(temporary + L"\n");
@@ -65,20 +65,21 @@ std::wstring DecodeUtf8(const std::string& bytes)
 // cannot rename that way.
 bool RenameOverDestination(FileReplace& replace)
 {
-    size_t nameBytes = replace.destination.size() * sizeof(wchar_t);
+    std::wstring destination = SystemPath(replace.destination);
+    size_t nameBytes = destination.size() * sizeof(wchar_t);
     std::vector<char> buffer(sizeof(FILE_RENAME_INFO) + nameBytes);
     auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
     rename->ReplaceIfExists = TRUE;
     rename->RootDirectory = nullptr;
     rename->FileNameLength = (DWORD)nameBytes;
-    std::copy(replace.destination.begin(), replace.destination.end(), rename->FileName);
+    std::copy(destination.begin(), destination.end(), rename->FileName);
     bool renamed = SetFileInformationByHandle(replace.file, FileRenameInfo, rename,
                                               (DWORD)buffer.size())
                 != FALSE;
     CloseHandle(replace.file);
     replace.file = INVALID_HANDLE_VALUE;
     return renamed
-        || MoveFileExW(replace.temporary.c_str(), replace.destination.c_str(),
+        || MoveFileExW(SystemPath(replace.temporary).c_str(), destination.c_str(),
                        MOVEFILE_REPLACE_EXISTING);
 }
 
@@ -100,7 +101,7 @@ bool BeginReplace(const std::wstring& destination, FileReplace& replace,
     WaitWhileWorkersPaused();
     NoteInJournal(replace.temporary);
     // DELETE access lets the finished file be renamed through this handle.
-    replace.file = CreateFileW(replace.temporary.c_str(), GENERIC_WRITE | DELETE, 0, nullptr,
+    replace.file = CreateFileW(SystemPath(replace.temporary).c_str(), GENERIC_WRITE | DELETE, 0, nullptr,
                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     return replace.file != INVALID_HANDLE_VALUE;
 }
@@ -131,7 +132,7 @@ CommitResult CommitReplace(FileReplace& replace, unsigned long long expectedSize
     bool placed = RenameOverDestination(replace);
     PlacementEnded(replace.destination, placed);
     if (placed) return CommitResult::Done;
-    DeleteFileW(replace.temporary.c_str());
+    DeleteFileW(SystemPath(replace.temporary).c_str());
     return CommitResult::NotMoved;
 }
 
@@ -145,7 +146,7 @@ void AbortReplace(FileReplace& replace)
 {
     if (replace.file != INVALID_HANDLE_VALUE) CloseHandle(replace.file);
     replace.file = INVALID_HANDLE_VALUE;
-    DeleteFileW(replace.temporary.c_str());
+    DeleteFileW(SystemPath(replace.temporary).c_str());
 }
 
 void NoteDownloadInJournal(const std::wstring& downloadPath)
@@ -157,7 +158,7 @@ int RemoveLeftoversOfEarlierRun(const std::wstring& path,
                                 const std::vector<std::wstring>& downloadPaths)
 {
     // Unshared: fails while another installer still writes its journal.
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | DELETE, 0, nullptr, OPEN_EXISTING,
+    HANDLE file = CreateFileW(SystemPath(path).c_str(), GENERIC_READ | DELETE, 0, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return 0;
     std::string bytes;
@@ -179,14 +180,14 @@ int RemoveLeftoversOfEarlierRun(const std::wstring& path,
         bool ours = IsTemporaryName(line)
                  || std::find(downloadPaths.begin(), downloadPaths.end(), line)
                         != downloadPaths.end();
-        if (ours && DeleteFileW(line.c_str())) {
+        if (ours && DeleteFileW(SystemPath(line).c_str())) {
             LogWrite(L"Removed: %ls - left by an earlier run that did not finish\n",
                      line.c_str());
             ++removed;
         }
         start = end + 1;
     }
-    DeleteFileW(path.c_str());
+    DeleteFileW(SystemPath(path).c_str());
     return removed;
 }
 
@@ -200,5 +201,5 @@ void EndReplaceJournal()
     if (journal == INVALID_HANDLE_VALUE) return;
     CloseHandle(journal);
     journal = INVALID_HANDLE_VALUE;
-    DeleteFileW(journalPath.c_str());
+    DeleteFileW(SystemPath(journalPath).c_str());
 }

@@ -3,8 +3,10 @@
 #include <windows.h>
 
 #include <cstring>
+#include <cwchar>
 
 #include "app/install_log.h"
+#include "app/long_path.h"
 #include "mods/archive_file.h"
 #include "mods/archive_installer.h"
 #include "mods/uninstall_entry.h"
@@ -14,14 +16,20 @@ namespace {
 unsigned long long FileSize(const std::wstring& path)
 {
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+    if (!GetFileAttributesExW(SystemPath(path).c_str(), GetFileExInfoStandard, &data)) return 0;
     return (unsigned long long)data.nFileSizeHigh << 32 | data.nFileSizeLow;
 }
 
+// In the form SystemPath gives a short path, whatever the length of this one.
 std::wstring VolumeOf(const std::wstring& path)
 {
-    wchar_t volume[MAX_PATH];
-    return GetVolumePathNameW(path.c_str(), volume, MAX_PATH) ? std::wstring(volume) : L"";
+    std::wstring system = SystemPath(path);
+    std::wstring volume(system.size() + 2, L'\0');
+    if (!GetVolumePathNameW(system.c_str(), &volume[0], (DWORD)volume.size())) return L"";
+    volume.resize(wcslen(volume.c_str()));
+    if (volume.compare(0, 8, L"\\\\?\\UNC\\") == 0) return L"\\" + volume.substr(7);
+    if (volume.compare(0, 4, L"\\\\?\\") == 0) return volume.substr(4);
+    return volume;
 }
 
 bool OnOneVolume(const std::wstring& a, const std::wstring& b)
@@ -68,7 +76,7 @@ bool FreeBytesFor(const std::wstring& folder, unsigned long long& free)
 {
     ULARGE_INTEGER available;
     std::wstring path = folder.empty() || folder.back() == L'\\' ? folder : folder + L"\\";
-    if (!GetDiskFreeSpaceExW(path.c_str(), &available, nullptr, nullptr)) return false;
+    if (!GetDiskFreeSpaceExW(SystemPath(path).c_str(), &available, nullptr, nullptr)) return false;
     free = available.QuadPart;
     return true;
 }
@@ -79,11 +87,9 @@ unsigned long long BytesToInstall(const std::wstring& downloadPath, bool isArchi
     unsigned long long bytes = isArchive ? ArchiveEntryBytes(downloadPath)
                              : OnOneVolume(downloadPath, gameFolder) ? 0
                                                                      : FileSize(downloadPath);
-    if (GetFileAttributesW(UninstallerPathOf(gameFolder).c_str()) == INVALID_FILE_ATTRIBUTES) {
-        wchar_t self[MAX_PATH];
-        DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
-        if (length > 0 && length < MAX_PATH) bytes += FileSize(self);
-    }
+    if (GetFileAttributesW(SystemPath(UninstallerPathOf(gameFolder)).c_str())
+        == INVALID_FILE_ATTRIBUTES)
+        bytes += FileSize(RunningProgramPath());
     return bytes;
 }
 

@@ -6,6 +6,7 @@
 #include <cwchar>
 #include <memory>
 
+#include "app/long_path.h"
 #include "mods/free_space.h"
 #include "mods/http_answer.h"
 #include "mods/background_hash.h"
@@ -276,7 +277,7 @@ bool OpenLocalFile(Transfer& t, bool append)
 {
     Locked hold(t);
     if (t.abandoned) return false;
-    t.file = CreateFileW(t.localPath.c_str(), GENERIC_WRITE, 0, nullptr,
+    t.file = CreateFileW(SystemPath(t.localPath).c_str(), GENERIC_WRITE, 0, nullptr,
                          append ? OPEN_EXISTING : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (t.file == INVALID_HANDLE_VALUE) return false;
     t.fileMade = true;
@@ -627,6 +628,6 @@ bool HttpDownloadToFile(const wchar_t* url, const wchar_t* localPath, ByteCounte
             break;
         }
     }
-    if (fileMade) DeleteFileW(localPath);
+    if (fileMade) DeleteFileW(SystemPath(localPath).c_str());
     return false;
 }

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <unordered_map>
 
+#include "app/long_path.h"
 #include "mods/sha256.h"
 
 const wchar_t RecordFolderName[] = L"ZelkorsModsPack";
@@ -150,7 +151,8 @@ void ApplyLine(const std::string& line, InstallRecord& record, RecordIndex& inde
 
 bool ReadWholeFile(const std::wstring& path, std::string& bytes)
 {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+    HANDLE file = CreateFileW(SystemPath(path).c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     char buffer[65536];
@@ -163,14 +165,14 @@ bool ReadWholeFile(const std::wstring& path, std::string& bytes)
 
 bool WriteWholeFile(const std::wstring& path, const std::string& bytes)
 {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    HANDLE file = CreateFileW(SystemPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     DWORD written = 0;
     bool whole = WriteFile(file, bytes.data(), (DWORD)bytes.size(), &written, nullptr)
               && written == bytes.size() && FlushFileBuffers(file);
     CloseHandle(file);
-    if (!whole) DeleteFileW(path.c_str());
+    if (!whole) DeleteFileW(SystemPath(path).c_str());
     return whole;
 }
 
@@ -189,8 +191,8 @@ BOOL CALLBACK InitPendingLock(PINIT_ONCE, PVOID, PVOID*)
 // line, so that it does not swallow this run's first.
 HANDLE OpenPendingFile(const std::wstring& path)
 {
-    CreateDirectoryW(path.substr(0, path.rfind(L'\\')).c_str(), nullptr);
-    HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
+    CreateDirectoryW(SystemPath(path.substr(0, path.rfind(L'\\'))).c_str(), nullptr);
+    HANDLE file = CreateFileW(SystemPath(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     LARGE_INTEGER size;
     DWORD written = 0;
@@ -207,7 +209,7 @@ void ClosePendingFile(const wchar_t* remove, bool endRun)
     EnterCriticalSection(&pendingLock);
     if (pending != INVALID_HANDLE_VALUE) CloseHandle(pending);
     pending = INVALID_HANDLE_VALUE;
-    if (remove) DeleteFileW(remove);
+    if (remove) DeleteFileW(SystemPath(remove).c_str());
     if (endRun) pendingPath.clear();
     LeaveCriticalSection(&pendingLock);
 }
@@ -216,10 +218,8 @@ void ClosePendingFile(const wchar_t* remove, bool endRun)
 
 std::wstring FullGameFolder(const std::wstring& gameFolder)
 {
-    wchar_t full[MAX_PATH];
-    DWORD length = GetFullPathNameW((gameFolder + L"\\").c_str(), MAX_PATH, full, nullptr);
-    if (length == 0 || length >= MAX_PATH) return std::wstring();
-    std::wstring folder(full, length);
+    std::wstring folder = FullPathOf(gameFolder + L"\\");
+    if (folder.empty()) return folder;
     if (folder.back() != L'\\') folder += L'\\';
     return folder;
 }
@@ -248,25 +248,21 @@ std::wstring BackupPathFor(const std::wstring& gameFolder, const std::wstring& r
     std::string hex = hash.FinishHex().substr(0, 16);
     size_t slash = relative.find_last_of(L'\\');
     std::wstring name = slash == std::wstring::npos ? relative : relative.substr(slash + 1);
-    std::wstring path = RecordFolderOf(gameFolder) + L"\\backup\\"
-                      + std::wstring(hex.begin(), hex.end()) + L"-" + name;
-    // A long game path and a long name may pass MAX_PATH here, where the game's own
-    // path did not.
-    return path.size() < MAX_PATH ? path : L"\\\\?\\" + path;
+    return RecordFolderOf(gameFolder) + L"\\backup\\" + std::wstring(hex.begin(), hex.end()) + L"-"
+         + name;
 }
 
 bool RelativeToGame(const std::wstring& fullGameFolder, const std::wstring& path,
                     std::wstring& relative)
 {
-    wchar_t full[MAX_PATH];
-    DWORD length = GetFullPathNameW(path.c_str(), MAX_PATH, full, nullptr);
-    if (length == 0 || length >= MAX_PATH || fullGameFolder.empty()) return false;
+    std::wstring full = FullPathOf(path);
     size_t prefix = fullGameFolder.size();
-    if (length <= prefix
-        || CompareStringOrdinal(full, (int)prefix, fullGameFolder.c_str(), (int)prefix, TRUE)
+    if (fullGameFolder.empty() || full.size() <= prefix
+        || CompareStringOrdinal(full.c_str(), (int)prefix, fullGameFolder.c_str(), (int)prefix,
+                                TRUE)
                != CSTR_EQUAL)
         return false;
-    relative.assign(full + prefix, length - prefix);
+    relative = full.substr(prefix);
     return IsRecordablePath(relative);
 }
 
@@ -281,8 +277,10 @@ std::wstring PathKey(const std::wstring& relative)
 
 bool RecordExists(const std::wstring& gameFolder)
 {
-    return GetFileAttributesW(RecordFileOf(gameFolder).c_str()) != INVALID_FILE_ATTRIBUTES
-        || GetFileAttributesW(PendingFileOf(gameFolder).c_str()) != INVALID_FILE_ATTRIBUTES;
+    return GetFileAttributesW(SystemPath(RecordFileOf(gameFolder)).c_str())
+               != INVALID_FILE_ATTRIBUTES
+        || GetFileAttributesW(SystemPath(PendingFileOf(gameFolder)).c_str())
+               != INVALID_FILE_ATTRIBUTES;
 }
 
 static std::string FileLineOfKind(const char* kind, const RecordedFile& file)
@@ -376,12 +374,12 @@ bool LoadRecord(const std::wstring& gameFolder, InstallRecord& record)
 bool SaveRecord(const std::wstring& gameFolder, const InstallRecord& record)
 {
     std::wstring folder = RecordFolderOf(gameFolder);
-    CreateDirectoryW(folder.c_str(), nullptr);
+    CreateDirectoryW(SystemPath(folder).c_str(), nullptr);
     std::wstring beside = folder + L"\\installed.new";
     if (!WriteWholeFile(beside, FormatRecord(record))) return false;
-    if (!MoveFileExW(beside.c_str(), RecordFileOf(gameFolder).c_str(),
+    if (!MoveFileExW(SystemPath(beside).c_str(), SystemPath(RecordFileOf(gameFolder)).c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        DeleteFileW(beside.c_str());
+        DeleteFileW(SystemPath(beside).c_str());
         return false;
     }
     // The record holds them now; the run's next line starts the file anew.

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/install_log.h"
+#include "app/long_path.h"
 #include "app/state.h"
 #include "mods/archive_installer.h"
 #include "mods/catalog.h"
@@ -42,7 +43,8 @@ bool CopyFileData(HANDLE source, FileReplace& replace)
 bool PackageHash(const wchar_t* packagePath, std::string& sha256, unsigned long long& size)
 {
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(packagePath, GetFileExInfoStandard, &data)) return false;
+    if (!GetFileAttributesExW(SystemPath(packagePath).c_str(), GetFileExInfoStandard, &data))
+        return false;
     size = (unsigned long long)data.nFileSizeHigh << 32 | data.nFileSizeLow;
     for (const DownloadedFile& file : DownloadedFiles)
         if (!file.sha256.empty() && file.path == packagePath && file.size == size) {
@@ -70,12 +72,15 @@ bool MoveDownloadIntoPlace(const wchar_t* packagePath, const std::wstring& desti
     unsigned long long size = 0;
     if (RecordingInstall() && !PackageHash(packagePath, sha256, size)) return false;
     if (!NoteFileBeforePlacing(destination, size, sha256)) return false;
-    bool moved = MoveFileExW(packagePath, destination.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+    bool moved = MoveFileExW(SystemPath(packagePath).c_str(), SystemPath(destination).c_str(),
+                             MOVEFILE_REPLACE_EXISTING)
+              != FALSE;
     PlacementEnded(destination, moved);
     if (!moved) return false;
     ACL inheritOnly;
+    std::wstring placed = SystemPath(destination);
     if (InitializeAcl(&inheritOnly, sizeof inheritOnly, ACL_REVISION))
-        SetNamedSecurityInfoW(const_cast<wchar_t*>(destination.c_str()), SE_FILE_OBJECT,
+        SetNamedSecurityInfoW(&placed[0], SE_FILE_OBJECT,
                               DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION,
                               nullptr, nullptr, &inheritOnly, nullptr);
     return true;
@@ -84,8 +89,8 @@ bool MoveDownloadIntoPlace(const wchar_t* packagePath, const std::wstring& desti
 // Copies the download beside its destination, then moves the copy into place.
 bool CopyPackage(const wchar_t* packagePath, const std::wstring& destination)
 {
-    HANDLE source = CreateFileW(packagePath, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE source = CreateFileW(SystemPath(packagePath).c_str(), GENERIC_READ, 0, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     LARGE_INTEGER size;
     if (source == INVALID_HANDLE_VALUE || !GetFileSizeEx(source, &size)) {
         if (source != INVALID_HANDLE_VALUE) CloseHandle(source);
@@ -125,10 +130,6 @@ bool PlacePackage(const wchar_t* packagePath, InstallCounters& progress)
                         + std::wstring(GameVersion.begin(), GameVersion.end());
     std::wstring destination = folder + L"\\" + FileNameOf(packagePath);
     LogWrite(L"Installing: %ls\n", destination.c_str());
-    if (destination.size() >= 256) {
-        LogWrite(L"Failed: %ls - the path is too long\n", destination.c_str());
-        return false;
-    }
     SetCurrentFile(progress, destination.c_str());
     WaitWhileWorkersPaused();
     CreateFolderRecorded(folder);

@@ -1,13 +1,13 @@
 #include "mods/recorded_install.h"
 
 #include <windows.h>
-#include <shlobj.h>
 
 #include <algorithm>
 #include <unordered_map>
 #include <unordered_set>
 
 #include "app/install_log.h"
+#include "app/long_path.h"
 #include "mods/catalog.h"
 #include "mods/install_record.h"
 #include "mods/sha256.h"
@@ -118,13 +118,13 @@ void WriteEntry()
 
 bool IsFile(const std::wstring& path)
 {
-    DWORD attributes = GetFileAttributesW(path.c_str());
+    DWORD attributes = GetFileAttributesW(SystemPath(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool Exists(const std::wstring& path)
 {
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    return GetFileAttributesW(SystemPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 // A path the record does not name can hold an original only outside the folders this
@@ -148,13 +148,14 @@ bool KeepOriginal(const std::wstring& destination, const std::wstring& relative,
                   Placement& placement)
 {
     std::wstring record = RecordFolderOf(session.game);
-    CreateDirectoryW(record.c_str(), nullptr);
-    CreateDirectoryW((record + L"\\backup").c_str(), nullptr);
-    std::wstring backup = BackupPathFor(session.game, relative);
+    CreateDirectoryW(SystemPath(record).c_str(), nullptr);
+    CreateDirectoryW(SystemPath(record + L"\\backup").c_str(), nullptr);
+    std::wstring backup = SystemPath(BackupPathFor(session.game, relative));
+    std::wstring original = SystemPath(destination);
     DeleteFileW(backup.c_str());  // left by a run killed before it noted the file
     placement.before = Before::Original;
-    if (CreateHardLinkW(backup.c_str(), destination.c_str(), nullptr)) return true;
-    if (!MoveFileExW(destination.c_str(), backup.c_str(), 0)) return false;
+    if (CreateHardLinkW(backup.c_str(), original.c_str(), nullptr)) return true;
+    if (!MoveFileExW(original.c_str(), backup.c_str(), 0)) return false;
     placement.before = Before::OriginalMovedAway;
     return true;
 }
@@ -201,14 +202,14 @@ void TakeBackNote(const std::wstring& relative, const std::wstring& destination,
                   const Placement& placement)
 {
     session.placedThisRun.erase(PathKey(relative));
-    std::wstring backup = BackupPathFor(session.game, relative);
+    std::wstring backup = SystemPath(BackupPathFor(session.game, relative));
     switch (placement.before) {
     case Before::PackFile:
         PutFile(placement.prior);
         return;
     case Before::OriginalMovedAway:
         // Still in the backups, the original stays noted, and an uninstall puts it back.
-        if (!MoveFileExW(backup.c_str(), destination.c_str(), 0)) return;
+        if (!MoveFileExW(backup.c_str(), SystemPath(destination).c_str(), 0)) return;
         break;
     case Before::Original:
         DeleteFileW(backup.c_str());
@@ -315,14 +316,12 @@ void CreateFolderRecorded(const std::wstring& folder)
     std::vector<std::wstring> missing;  // by PathKey
     if (session.active) {
         Hold hold;
-        wchar_t full[MAX_PATH];
-        DWORD length = GetFullPathNameW(folder.c_str(), MAX_PATH, full, nullptr);
-        std::wstring path = length > 0 && length < MAX_PATH ? std::wstring(full, length) : L"";
+        std::wstring path = FullPathOf(folder);
         while (!path.empty() && path.back() == L'\\') path.pop_back();
         // Noted before they are made: a kill in between leaves a note, not a folder.
         std::wstring relative;
         while (RelativeToGame(session.fullGame, path, relative)
-               && GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+               && GetFileAttributesW(SystemPath(path).c_str()) == INVALID_FILE_ATTRIBUTES) {
             if (!session.folders.count(PathKey(relative))) {
                 session.folders[PathKey(relative)] = session.record.folders.size();
                 session.record.folders.push_back(RecordedFolder{relative, session.mod});
@@ -333,8 +332,7 @@ void CreateFolderRecorded(const std::wstring& folder)
             path = path.substr(0, path.rfind(L'\\'));
         }
     }
-    if (SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr) != ERROR_SUCCESS || missing.empty())
-        return;
+    if (!CreateFolderTree(folder) || missing.empty()) return;
     Hold hold;
     session.foldersMade.insert(missing.begin(), missing.end());
 }
@@ -358,7 +356,7 @@ void RemoveFilesNoLongerInstalled(int row)
     });
     for (const RecordedFolder& folder : folders)
         if (!folder.path.empty() && IsUndoablePath(session.game, folder.path)
-            && RemoveDirectoryW((session.fullGame + folder.path).c_str()))
+            && RemoveDirectoryW(SystemPath(session.fullGame + folder.path).c_str()))
             ForgetFolder(folder.path);
 }
 

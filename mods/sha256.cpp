@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "app/long_path.h"
+
 namespace {
 
 // One provider for the process: opening it costs far more than hashing a small file.
@@ -60,8 +62,8 @@ std::string Sha256Of(const void* bytes, DWORD count)
 
 bool HashFile(const std::wstring& path, std::string& hex, unsigned long long& size)
 {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    HANDLE file = CreateFileW(SystemPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     Sha256 hash;
     bool read = hash.Start();

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "app/long_path.h"
 #include "app/state.h"
 #include "mods/install_record.h"
 #include "mods/sha256.h"
@@ -37,13 +38,6 @@ std::wstring Today()
     return date;
 }
 
-std::wstring RunningExe()
-{
-    wchar_t path[MAX_PATH];
-    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    return length > 0 && length < MAX_PATH ? std::wstring(path, length) : std::wstring();
-}
-
 // The folder without the backslash a drive root keeps: /DIR="D:\" would end in an
 // escaped quote on a command line.
 std::wstring FolderForCommandLine(const std::wstring& gameFolder)
@@ -73,16 +67,17 @@ std::wstring UninstallerPathOf(const std::wstring& gameFolder)
 
 bool KeepUninstallerCopy(const std::wstring& gameFolder)
 {
-    std::wstring self = RunningExe(), copy = UninstallerPathOf(gameFolder);
+    std::wstring self = RunningProgramPath(), copy = UninstallerPathOf(gameFolder);
     if (self.empty()) return false;
     if (CompareStringOrdinal(self.c_str(), -1, copy.c_str(), -1, TRUE) == CSTR_EQUAL) return true;
-    CreateDirectoryW(RecordFolderOf(gameFolder).c_str(), nullptr);
-    std::wstring beside = copy + L".new";
-    if (!CopyFileW(self.c_str(), beside.c_str(), FALSE)) {
+    CreateDirectoryW(SystemPath(RecordFolderOf(gameFolder)).c_str(), nullptr);
+    std::wstring beside = SystemPath(copy + L".new");
+    if (!CopyFileW(SystemPath(self).c_str(), beside.c_str(), FALSE)) {
         DeleteFileW(beside.c_str());
         return false;
     }
-    if (MoveFileExW(beside.c_str(), copy.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+    if (MoveFileExW(beside.c_str(), SystemPath(copy).c_str(), MOVEFILE_REPLACE_EXISTING))
+        return true;
     DeleteFileW(beside.c_str());
     return false;
 }

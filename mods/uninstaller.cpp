@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "app/install_log.h"
+#include "app/long_path.h"
 #include "mods/archive_installer.h"
 #include "mods/sha256.h"
 #include "mods/uninstall_entry.h"
@@ -11,13 +12,15 @@ namespace {
 
 bool Exists(const std::wstring& path)
 {
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    return GetFileAttributesW(SystemPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 // Puts the original back over whatever is at destination, in one rename.
 bool PutOriginalBack(const std::wstring& backup, const std::wstring& destination)
 {
-    return MoveFileExW(backup.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+    return MoveFileExW(SystemPath(backup).c_str(), SystemPath(destination).c_str(),
+                       MOVEFILE_REPLACE_EXISTING)
+        != FALSE;
 }
 
 UndoResult Left(const std::wstring& path)
@@ -51,7 +54,7 @@ UndoResult UndoPresentFile(const std::wstring& path, const std::wstring& backup,
     // The original in its place: put back by a run a crash stopped before it said so, or
     // never replaced by one stopped before the move.
     if (file.replacedOriginal && size == file.originalSize && sha256 == file.originalSha256) {
-        DeleteFileW(backup.c_str());
+        DeleteFileW(SystemPath(backup).c_str());
         return UndoResult::AlreadyUndone;
     }
     bool packBytes = IsPackBytes(file, size, sha256);
@@ -62,7 +65,7 @@ UndoResult UndoPresentFile(const std::wstring& path, const std::wstring& backup,
         return UndoResult::Restored;
     }
     if (packBytes) {
-        if (!DeleteFileW(path.c_str())) return Left(path);
+        if (!DeleteFileW(SystemPath(path).c_str())) return Left(path);
         LogWrite(L"Removed: %ls%ls\n", path.c_str(), reason);
         return UndoResult::Removed;
     }
@@ -78,7 +81,7 @@ UndoResult UndoPresentFile(const std::wstring& path, const std::wstring& backup,
 // A path of the record's own folder, its files and nothing else.
 void DeleteIfThere(const std::wstring& path)
 {
-    if (Exists(path) && !DeleteFileW(path.c_str()))
+    if (Exists(path) && !DeleteFileW(SystemPath(path).c_str()))
         LogWrite(L"Left: %ls - it could not be removed\n", path.c_str());
 }
 
@@ -86,7 +89,7 @@ void DeleteBackups(const std::wstring& gameFolder)
 {
     std::wstring folder = RecordFolderOf(gameFolder) + L"\\backup";
     WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    HANDLE search = FindFirstFileW(SystemPath(folder + L"\\*").c_str(), &found);
     if (search != INVALID_HANDLE_VALUE) {
         do {
             if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
@@ -94,7 +97,7 @@ void DeleteBackups(const std::wstring& gameFolder)
         } while (FindNextFileW(search, &found));
         FindClose(search);
     }
-    RemoveDirectoryW(folder.c_str());
+    RemoveDirectoryW(SystemPath(folder).c_str());
 }
 
 // The running copy cannot be deleted, but it can be moved: out of the game folder,
@@ -103,13 +106,14 @@ void DeleteBackups(const std::wstring& gameFolder)
 bool RemoveUninstallerCopy(const std::wstring& gameFolder)
 {
     std::wstring copy = UninstallerPathOf(gameFolder);
-    if (!Exists(copy) || DeleteFileW(copy.c_str())) return true;
-    wchar_t temp[MAX_PATH];
-    DWORD length = GetTempPathW(MAX_PATH, temp);
+    if (!Exists(copy) || DeleteFileW(SystemPath(copy).c_str())) return true;
+    // GetTempFileNameW takes a folder of MAX_PATH less 14 characters at most.
+    std::wstring temp = TemporaryFolder();
     wchar_t moved[MAX_PATH];
-    if (length > 0 && length < MAX_PATH && GetTempFileNameW(temp, L"zmu", 0, moved)
-        && MoveFileExW(copy.c_str(), moved, MOVEFILE_REPLACE_EXISTING))
-        return true;
+    if (temp.empty() || temp.size() >= MAX_PATH - 14
+        || !GetTempFileNameW(temp.c_str(), L"zmu", 0, moved))
+        return false;
+    if (MoveFileExW(SystemPath(copy).c_str(), moved, MOVEFILE_REPLACE_EXISTING)) return true;
     DeleteFileW(moved);
     return false;
 }
@@ -127,7 +131,7 @@ void RemoveFolders(const std::wstring& gameFolder, InstallRecord& record, bool f
     for (const RecordedFolder& folder : record.folders) {
         std::wstring path = game + folder.path;
         bool removable = IsUndoablePath(gameFolder, folder.path);
-        if (removable && RemoveDirectoryW(path.c_str())) {
+        if (removable && RemoveDirectoryW(SystemPath(path).c_str())) {
             LogWrite(L"Removed: %ls\\\n", path.c_str());
         } else if (removable && Exists(path)) {
             // Kept for a later run while a file of the pack still waits in it.
@@ -161,7 +165,7 @@ UndoResult UndoRecordedFile(const std::wstring& gameFolder, const RecordedFile& 
 {
     std::wstring path = FullGameFolder(gameFolder) + file.path;
     std::wstring backup = BackupPathFor(gameFolder, file.path);
-    DWORD attributes = GetFileAttributesW(path.c_str());
+    DWORD attributes = GetFileAttributesW(SystemPath(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         // Gone already: the original, if one was kept, has its place back.
         if (!file.replacedOriginal) return UndoResult::AlreadyUndone;
@@ -204,7 +208,7 @@ bool FinishRemovedRecord(const std::wstring& gameFolder)
         }
         LogWrite(L"Left: %ls - it could not be removed\n", UninstallerPathOf(gameFolder).c_str());
     }
-    if (Exists(folder) && !RemoveDirectoryW(folder.c_str())) {
+    if (Exists(folder) && !RemoveDirectoryW(SystemPath(folder).c_str())) {
         LogWrite(L"Left: %ls\\ - it holds files the pack did not put there\n", folder.c_str());
         return true;
     }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/install_log.h"
+#include "app/long_path.h"
 #include "mods/catalog.h"
 #include "mods/mod_outcome.h"
 #include "resources/resource.h"
@@ -61,7 +62,7 @@ std::wstring OutcomeText(const ModOutcome& outcome)
 bool LogFileExists()
 {
     const wchar_t* path = InstallLogPath();
-    return path[0] && GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
+    return path[0] && GetFileAttributesW(SystemPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 // Notepad when no program is registered for the log's type, as under a bare Wine.

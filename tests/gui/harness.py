@@ -217,7 +217,8 @@ class WineDesktop:
         found = subprocess.run(["wine", "reg", "query", key, "/s"], env=self.env,
                                stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
         keys, current = {}, None
-        for line in found.stdout.decode("utf-8", "replace").splitlines():
+        # reg writes to a pipe in the ANSI code page, 932 under the Japanese locale.
+        for line in found.stdout.decode("cp932", "replace").splitlines():
             if line.startswith("HKEY_"):
                 current = keys.setdefault(line.strip(), {})
             elif current is not None and line.startswith("    "):

@@ -8,6 +8,7 @@ Run through ctest (gui.uninstall) or by hand from tests/gui:
 
 import hashlib
 import os
+import shutil
 import subprocess
 import time
 import unittest
@@ -195,6 +196,27 @@ class UninstallTests(ServedTestCase):
         backups = list((self.game / RECORD_FOLDER / "backup").iterdir())
         self.assertEqual([b"<original/>"], [path.read_bytes() for path in backups])
 
+        self.assertEqual(0, self.quiet_uninstall())
+        self.assertFolderIs(before)
+        self.assertNoEntry()
+
+    def test_a_deep_game_folder_and_deep_entries_go_in_and_out(self):
+        # Together past 300 characters, as a deep library and a deep mod make them.
+        folder = "ライブラリ\\" + "\\".join(["Steelmarch アジア版"] * 9)
+        library = self.desktop.drive_c() / "Games" / "ライブラリ"
+        shutil.rmtree(library, ignore_errors=True)
+        self.addCleanup(shutil.rmtree, library, ignore_errors=True)
+        self.game = self.desktop.drive_c() / "Games" / folder.replace("\\", "/")
+        self.game.mkdir(parents=True)
+        (self.game / "version.xml").write_text(harness.version_xml("1.8.0.1"))
+        deep = "res_mods/1.8.0.1/" + "/".join(["configuration"] * 10) + "/設定.xml"
+        self.put(deep.replace("/", "\\"), b"<original/>")
+        self.server.replace(1, zip_bytes([(deep, b"<pack/>"), (deep[:-6] + "new.xml", b"new")]))
+        windows_folder = f"C:\\Games\\{folder}"
+        self.assertGreater(len(f"{windows_folder}\\{deep}"), 300)
+        before = folder_state(self.game)
+        self.install(f"/DIR={windows_folder}", "/MODS=fieldwatch")
+        self.assertEqual(b"<pack/>", self.read(deep))
         self.assertEqual(0, self.quiet_uninstall())
         self.assertFolderIs(before)
         self.assertNoEntry()

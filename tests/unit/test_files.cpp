@@ -1,8 +1,9 @@
 #include "tests/unit/test_files.h"
 
 #include <windows.h>
-#include <shellapi.h>
 #include <shlobj.h>
+
+#include "app/long_path.h"
 
 ScratchFolder::ScratchFolder()
 {
@@ -14,14 +15,30 @@ ScratchFolder::ScratchFolder()
     SHCreateDirectoryExW(nullptr, root.c_str(), nullptr);
 }
 
+// Not the shell's delete: under Wine it cuts paths past MAX_PATH short and then goes on
+// deleting in the current folder.
+static void RemoveTree(const std::wstring& folder)
+{
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(SystemPath(folder + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..") continue;
+            std::wstring path = folder + L"\\" + name;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(path);
+            else
+                DeleteFileW(SystemPath(path).c_str());
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryW(SystemPath(folder).c_str());
+}
+
 ScratchFolder::~ScratchFolder()
 {
-    std::wstring from = root + L'\0';  // the shell wants a double terminator
-    SHFILEOPSTRUCTW op = {};
-    op.wFunc = FO_DELETE;
-    op.pFrom = from.c_str();
-    op.fFlags = FOF_NO_UI;
-    SHFileOperationW(&op);
+    RemoveTree(root);
 }
 
 std::wstring ScratchFolder::MakeFolder(const std::wstring& name) const
