@@ -270,6 +270,7 @@ bool ReadWholeEntry(unzFile archive, const Entry& entry, std::vector<char>& byte
 void QueueEntry(ArchiveRun& run, const Entry& entry, const std::wstring& destination,
                 const std::wstring& fullDestination)
 {
+    if (IsBeingWritten(run.pool, destination)) FinishQueuedEntries(run);
     WriteJob& job = NextFreeSlot(run.pool, Retire(run));
     SetCurrentFile(run.progress, destination.c_str());
     MakeFolderOnce(run, ParentFolder(fullDestination));

@@ -147,3 +147,15 @@ void SubmitJob(WritePool* pool)
     ReleaseSRWLockExclusive(&pool->lock);
     WakeConditionVariable(&pool->jobQueued);
 }
+
+bool IsBeingWritten(WritePool* pool, const std::wstring& destination)
+{
+    // Only the giver fills slots and retires them, and it is the caller.
+    for (unsigned long long job = pool->retired; job < pool->submitted; ++job) {
+        const WriteJob& given = pool->slots[(size_t)(job % pool->slots.size())];
+        if (CompareStringOrdinal(given.destination.c_str(), -1, destination.c_str(), -1, TRUE)
+            == CSTR_EQUAL)
+            return true;
+    }
+    return false;
+}

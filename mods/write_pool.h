@@ -39,5 +39,8 @@ void SubmitJob(WritePool* pool);
 // Hands the finished jobs to retire, oldest first, stopping at the first one still
 // being written; with wait, waits for every job.
 void RetireFinished(WritePool* pool, bool wait, const RetireJob& retire);
+// Whether a job given and not yet retired writes destination, in any case of letters:
+// a name an archive holds twice must be written once the earlier write is done.
+bool IsBeingWritten(WritePool* pool, const std::wstring& destination);
 // Stops the writers; every job must have been retired.
 void StopWritePool(WritePool* pool);
