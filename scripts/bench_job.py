@@ -118,6 +118,8 @@ def phases_of(log, started, ended):
     first = {}
     for t, word in stamps:
         first.setdefault(word, t)
+    if "Downloading" not in first:  # a build from before the log had times
+        return {}
     downloading, done = first["Downloading"], first.get("Done!", first["Downloading"])
     installing = first.get("Installing", done)
     written = max(t for t, word in stamps if word in ("Installing", "Failed", "Skipped"))
@@ -227,7 +229,8 @@ def report(jobs, runs, split):
     print("| job | " + " | ".join(PHASES) + " | bare: fetch | bare: install | bare: delete |")
     print("|---|" + "---|" * (len(PHASES) + 3))
     for job in jobs:
-        cells = [f"{statistics.median(p[name] for p in job.phases):.2f}" for name in PHASES]
+        cells = [f"{statistics.median(p[name] for p in job.phases):.2f}"
+                 if all(job.phases) else "-" for name in PHASES]
         bare = [f"{statistics.median(p[i] for p in job.bare_parts):.2f}" for i in range(3)]
         print(f"| {job.label} | " + " | ".join(cells + bare) + " |")
     if split:
