@@ -51,10 +51,14 @@ static void DownloadRow(int row, DownloadCounters& progress)
     if (fits) NoteDownloadInJournal(path);
     DownloadReport report;
     if (!fits) report.failure = DownloadFailure::LocalFile;
+    // A package is moved into place whole, so its record's hash can be taken now, while
+    // the bytes arrive; an archive's files are hashed one by one as they are written.
     bool fetched = fits && HttpDownloadToFile(mod.url, path.c_str(), progress.bytesReceived,
                                               progress.bytesTotal, progress.cancelRequested,
-                                              mod.sha256, &report);
-    if (fetched) DownloadedFiles.push_back({path, mod.isArchive, row});
+                                              mod.sha256, &report, !mod.isArchive);
+    if (fetched)
+        DownloadedFiles.push_back(
+            {path, mod.isArchive, row, false, report.sha256, progress.bytesReceived.load()});
     NoteDownloadOutcome(row, fetched, report);
     LogWrite(fetched ? L"Done!\n" : L"Failed\n");
     // Retries and mismatches on lines of their own, after the row's one line.

@@ -21,6 +21,9 @@ struct DownloadedFile {
     bool isArchive;
     int row = 0;  // in the catalogue
     bool deleted = false;
+    // A package's bytes as they arrived, hashed on the way for the install record.
+    std::string sha256{};
+    unsigned long long size = 0;
 };
 // Appended by the download worker in catalogue order, one entry per row that
 // arrived whole; read by the install worker once the download worker has ended.

@@ -90,12 +90,14 @@ std::wstring TemporaryFileFor(const std::wstring& destination)
     return destination + TemporarySuffix;
 }
 
-bool BeginReplace(const std::wstring& destination, FileReplace& replace)
+bool BeginReplace(const std::wstring& destination, FileReplace& replace,
+                  const std::string& sha256)
 {
     replace.destination = destination;
     replace.temporary = TemporaryFileFor(destination);
     replace.written = 0;
-    if (RecordingInstall()) replace.hash.Start();
+    replace.givenSha256 = sha256;
+    if (RecordingInstall() && sha256.empty()) replace.hash.Start();
     WaitWhileWorkersPaused();
     NoteInJournal(replace.temporary);
     // DELETE access lets the finished file be renamed through this handle.
@@ -121,7 +123,9 @@ CommitResult CommitReplace(FileReplace& replace, unsigned long long expectedSize
         return CommitResult::WrongSize;
     }
     WaitWhileWorkersPaused();
-    if (!NoteFileBeforePlacing(replace.destination, replace.written, replace.hash.FinishHex())) {
+    std::string sha256 = replace.givenSha256.empty() ? replace.hash.FinishHex()
+                                                     : replace.givenSha256;
+    if (!NoteFileBeforePlacing(replace.destination, replace.written, sha256)) {
         AbortReplace(replace);
         return CommitResult::NotMoved;
     }

@@ -16,10 +16,14 @@ struct FileReplace {
     HANDLE file = INVALID_HANDLE_VALUE;
     unsigned long long written = 0;
     Sha256 hash;  // of the bytes written, while an install is being recorded
+    std::string givenSha256;  // instead of hash: the caller hashed the bytes already
 };
 
 // Creates the temporary file beside the destination. False when it cannot be made.
-bool BeginReplace(const std::wstring& destination, FileReplace& replace);
+// A caller that holds the bytes whole may give their SHA-256 (lower-case hex) for the
+// record, which then is not taken again as they are written.
+bool BeginReplace(const std::wstring& destination, FileReplace& replace,
+                  const std::string& sha256 = std::string());
 // False when the bytes could not all be written.
 bool WriteReplace(FileReplace& replace, const void* bytes, DWORD count);
 // Moves the temporary file over the destination when exactly expectedSize bytes

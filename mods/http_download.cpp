@@ -9,7 +9,7 @@
 #include "app/long_path.h"
 #include "mods/free_space.h"
 #include "mods/http_answer.h"
-#include "mods/sha256.h"
+#include "mods/background_hash.h"
 #include "mods/web_page.h"
 #include "mods/worker_pause.h"
 
@@ -155,7 +155,7 @@ struct Transfer {
     UrlParts url;
     std::wstring localPath;
     ResumePoint resume;
-    Sha256* hash = nullptr;
+    BackgroundSha256* hash = nullptr;
 
     std::atomic<uint64_t> received{0};
     std::atomic<uint64_t> total{0};
@@ -496,7 +496,7 @@ TryEnd WaitForTransfer(HANDLE thread, Transfer& t, ByteCounter& bytesReceived,
 }
 
 std::shared_ptr<Transfer> StartTry(const UrlParts& url, const wchar_t* localPath,
-                                   const ResumePoint& resume, Sha256* hash, bool cancel,
+                                   const ResumePoint& resume, BackgroundSha256* hash, bool cancel,
                                    HANDLE& thread)
 {
     auto transfer = std::make_shared<Transfer>();
@@ -561,7 +561,7 @@ std::wstring RetryNote(const std::wstring& path, const Transfer& t, int tryNumbe
 
 bool HttpDownloadToFile(const wchar_t* url, const wchar_t* localPath, ByteCounter& bytesReceived,
                         ByteCounter& bytesTotal, const Counter& cancelRequested,
-                        const char* sha256Hex, DownloadReport* report)
+                        const char* sha256Hex, DownloadReport* report, bool hashBytes)
 {
     DownloadReport unused;
     DownloadReport& r = report ? *report : unused;
@@ -574,13 +574,13 @@ bool HttpDownloadToFile(const wchar_t* url, const wchar_t* localPath, ByteCounte
     }
     const std::wstring path = localPath;
     bool pinned = sha256Hex && *sha256Hex;
-    Sha256 hash;
+    BackgroundSha256 hash;
     ResumePoint resume;
     bool fileMade = false;
     for (int tryNumber = 1;; ++tryNumber) {
         HANDLE thread = nullptr;
         std::shared_ptr<Transfer> transfer = StartTry(parts, localPath, resume,
-                                                      pinned ? &hash : nullptr,
+                                                      pinned || hashBytes ? &hash : nullptr,
                                                       cancelRequested.load() != 0, thread);
         Transfer& t = *transfer;
         std::wstring refusal;
@@ -598,13 +598,12 @@ bool HttpDownloadToFile(const wchar_t* url, const wchar_t* localPath, ByteCounte
             r.notes.push_back(L"Restarting: " + path + L" - the server sent the whole file again ("
                               + TryText(tryNumber) + L")");
         if (end == TryEnd::Done) {
-            if (!pinned) return true;
-            std::string actual = hash.FinishHex();
-            if (_stricmp(actual.c_str(), sha256Hex) == 0) return true;
+            if (pinned || hashBytes) r.sha256 = hash.FinishHex();
+            if (!pinned || _stricmp(r.sha256.c_str(), sha256Hex) == 0) return true;
             r.failure = DownloadFailure::HashMismatch;
             r.notes.push_back(L"Failed: " + path + L" - SHA-256 mismatch: expected "
                               + std::wstring(sha256Hex, sha256Hex + std::strlen(sha256Hex))
-                              + L", got " + std::wstring(actual.begin(), actual.end()));
+                              + L", got " + std::wstring(r.sha256.begin(), r.sha256.end()));
             break;
         }
         r.failure = cancelRequested.load() ? DownloadFailure::Cancelled : t.failure;

@@ -48,17 +48,21 @@ struct DownloadReport {
     DownloadFailure failure = DownloadFailure::None;
     DWORD httpStatus = 0;              // of the last answer
     std::vector<std::wstring> notes;   // lines for the log: retries, mismatches
+    std::string sha256;  // of the bytes, lower-case hex, when they were hashed
 };
 
 // True only when the server answered 200 (or 206 to a resume) and the whole body is
 // in the file: when the length was announced, exactly that many bytes, and when
-// sha256Hex names a hash (64 hex digits), bytes with that SHA-256. Any failure
+// sha256Hex names a hash (64 hex digits), bytes with that SHA-256. Those bytes, or all
+// bytes when hashBytes, are hashed as they arrive, on a thread of their own, into the
+// report's sha256. Any failure
 // removes the partial file. A first try that ends before writing (a status other than
 // 200, an announced length the drive has no room for) leaves any older file of that
 // name untouched. bytesTotal is 0 when no length was announced.
 bool HttpDownloadToFile(const wchar_t* url, const wchar_t* localPath, ByteCounter& bytesReceived,
                         ByteCounter& bytesTotal, const Counter& cancelRequested,
-                        const char* sha256Hex = nullptr, DownloadReport* report = nullptr);
+                        const char* sha256Hex = nullptr, DownloadReport* report = nullptr,
+                        bool hashBytes = false);
 
 // Short English text for a failure, as the log writes it ("connection cut", ...).
 const wchar_t* DescribeFailure(DownloadFailure failure);

@@ -38,14 +38,19 @@ bool CopyFileData(HANDLE source, FileReplace& replace)
     }
 }
 
-// A pinned row's download was checked against its pin as it arrived; any other is
-// read once for the install record.
+// A download was hashed as it arrived, and a pinned row's checked against its pin; one
+// that has changed size since, or came some other way, is read once for the record.
 bool PackageHash(const wchar_t* packagePath, std::string& sha256, unsigned long long& size)
 {
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExW(SystemPath(packagePath).c_str(), GetFileExInfoStandard, &data))
         return false;
     size = (unsigned long long)data.nFileSizeHigh << 32 | data.nFileSizeLow;
+    for (const DownloadedFile& file : DownloadedFiles)
+        if (!file.sha256.empty() && file.path == packagePath && file.size == size) {
+            sha256 = file.sha256;
+            return true;
+        }
     for (const ModEntry& mod : ModCatalog)
         if (mod.sha256[0] && FileNameOf(packagePath) == mod.fileName) {
             sha256 = mod.sha256;

@@ -33,6 +33,8 @@ struct Session {
     std::unordered_map<std::wstring, size_t> folders;
     std::unordered_map<std::wstring, Placement> placing;
     std::unordered_set<std::wstring> placedThisRun;
+    // By PathKey: folders this run made, in which nothing but its own files can be.
+    std::unordered_set<std::wstring> foldersMade;
     std::wstring mod;
     bool entryWritten = false;
 };
@@ -123,6 +125,18 @@ bool IsFile(const std::wstring& path)
 bool Exists(const std::wstring& path)
 {
     return GetFileAttributesW(SystemPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// A path the record does not name can hold an original only outside the folders this
+// run made. Knowing it saves asking the system for every file: under Wine, a name that
+// is not there costs a scan of its folder. The record's own folder is always asked
+// about: its backups and files are made there without a note.
+bool MayHoldOriginal(const std::wstring& key, const std::wstring& destination)
+{
+    size_t cut = key.rfind(L'\\');
+    bool inFolderMade = cut != std::wstring::npos && session.foldersMade.count(key.substr(0, cut))
+                     && PathKey(key.substr(0, key.find(L'\\'))) != PathKey(RecordFolderName);
+    return !inFolderMade && IsFile(destination);
 }
 
 // Keeps the bytes of a file the pack did not place, once its line names them: a hard
@@ -258,7 +272,7 @@ bool NoteFileBeforePlacing(const std::wstring& destination, unsigned long long s
         file.originalSha256 = placement.prior.originalSha256;
         file.earlierSize = placement.prior.size;
         file.earlierSha256 = placement.prior.sha256;
-    } else if (IsFile(destination)) {
+    } else if (MayHoldOriginal(key, destination)) {
         if (!HashFile(destination, file.originalSha256, file.originalSize)) return false;
         file.replacedOriginal = original = true;
     }
@@ -299,6 +313,7 @@ void PlacementEnded(const std::wstring& destination, bool placed)
 
 void CreateFolderRecorded(const std::wstring& folder)
 {
+    std::vector<std::wstring> missing;  // by PathKey
     if (session.active) {
         Hold hold;
         std::wstring path = FullPathOf(folder);
@@ -313,10 +328,13 @@ void CreateFolderRecorded(const std::wstring& folder)
                 // A folder the record cannot name is not made; nor is what goes in it.
                 if (!AppendPendingLine(FolderLine(session.record.folders.back()))) return;
             }
+            missing.push_back(PathKey(relative));
             path = path.substr(0, path.rfind(L'\\'));
         }
     }
-    CreateFolderTree(folder);
+    if (!CreateFolderTree(folder) || missing.empty()) return;
+    Hold hold;
+    session.foldersMade.insert(missing.begin(), missing.end());
 }
 
 void RemoveFilesNoLongerInstalled(int row)

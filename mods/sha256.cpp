@@ -52,6 +52,14 @@ void Sha256::Close()
     hash = nullptr;
 }
 
+std::string Sha256Of(const void* bytes, DWORD count)
+{
+    Sha256 hash;
+    if (!hash.Start()) return std::string();
+    hash.Add(bytes, count);
+    return hash.FinishHex();
+}
+
 bool HashFile(const std::wstring& path, std::string& hex, unsigned long long& size)
 {
     HANDLE file = CreateFileW(SystemPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,

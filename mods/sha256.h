@@ -22,5 +22,8 @@ private:
     BCRYPT_HASH_HANDLE hash = nullptr;
 };
 
+// The SHA-256 of bytes in memory, lower-case hex; empty when it could not be made.
+std::string Sha256Of(const void* bytes, DWORD count);
+
 // The SHA-256 and size of a file's bytes. False when it cannot be read.
 bool HashFile(const std::wstring& path, std::string& hex, unsigned long long& size);

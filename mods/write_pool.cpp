@@ -1,6 +1,7 @@
 #include "mods/write_pool.h"
 
 #include "mods/file_replace.h"
+#include "mods/recorded_install.h"
 
 struct WritePool {
     std::vector<WriteJob> slots;
@@ -21,7 +22,7 @@ namespace {
 WriteOutcome WriteWholeFile(WriteJob& job)
 {
     FileReplace replace;
-    if (!BeginReplace(job.destination, replace)) {
+    if (!BeginReplace(job.destination, replace, job.sha256)) {
         AbortReplace(replace);
         return WriteOutcome::NotCreated;
     }
@@ -138,8 +139,23 @@ WriteJob& NextFreeSlot(WritePool* pool, const RetireJob& retire)
 
 void SubmitJob(WritePool* pool)
 {
+    WriteJob& job = pool->slots[(size_t)(pool->submitted % pool->slots.size())];
+    bool hashed = job.needsWrite && RecordingInstall();
+    job.sha256 = hashed ? Sha256Of(job.bytes.data(), (DWORD)job.bytes.size()) : std::string();
     AcquireSRWLockExclusive(&pool->lock);
     ++pool->submitted;
     ReleaseSRWLockExclusive(&pool->lock);
     WakeConditionVariable(&pool->jobQueued);
+}
+
+bool IsBeingWritten(WritePool* pool, const std::wstring& destination)
+{
+    // Only the giver fills slots and retires them, and it is the caller.
+    for (unsigned long long job = pool->retired; job < pool->submitted; ++job) {
+        const WriteJob& given = pool->slots[(size_t)(job % pool->slots.size())];
+        if (CompareStringOrdinal(given.destination.c_str(), -1, destination.c_str(), -1, TRUE)
+            == CSTR_EQUAL)
+            return true;
+    }
+    return false;
 }

@@ -20,6 +20,7 @@ struct WriteJob {
     std::wstring destination;
     std::vector<char> bytes;  // keeps its capacity from job to job
     unsigned long long expectedSize = 0;
+    std::string sha256;  // of bytes, for the install record; taken by SubmitJob
     bool needsWrite = false;  // false: already settled by the giver, nothing to write
     WriteOutcome outcome = WriteOutcome::Written;
 };
@@ -32,9 +33,14 @@ WritePool* StartWritePool(int writers, int slots);
 // The next free slot, to be filled and then passed on with SubmitJob. When every
 // slot is taken, first waits for the oldest job and hands it to retire.
 WriteJob& NextFreeSlot(WritePool* pool, const RetireJob& retire);
+// While an install is being recorded, hashes the slot's bytes for the record first, on
+// the giver's thread: a writer's time is the install's, the giver mostly waits for it.
 void SubmitJob(WritePool* pool);
 // Hands the finished jobs to retire, oldest first, stopping at the first one still
 // being written; with wait, waits for every job.
 void RetireFinished(WritePool* pool, bool wait, const RetireJob& retire);
+// Whether a job given and not yet retired writes destination, in any case of letters:
+// a name an archive holds twice must be written once the earlier write is done.
+bool IsBeingWritten(WritePool* pool, const std::wstring& destination);
 // Stops the writers; every job must have been retired.
 void StopWritePool(WritePool* pool);

@@ -1,5 +1,7 @@
 // Times ArchiveInstaller for one archive into a folder and reports the process's
-// peak working set: "files=N ms=N peak_kib=N ok=0|1".
+// peak working set: "files=N ms=N peak_kib=N ok=0|1". With --record the install is
+// recorded as the installer records it (its record, its copy, its entry), with
+// --journal FILE its temporary files are noted in that journal.
 #include <windows.h>
 #include <psapi.h>
 
@@ -8,19 +10,36 @@
 
 #include "app/install_log.h"
 #include "mods/archive_installer.h"
+#include "mods/file_replace.h"
 #include "mods/install_worker.h"
+#include "mods/recorded_install.h"
 
 int wmain(int argc, wchar_t** argv)
 {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: extract_bench ARCHIVE GAMEFOLDER LOGFILE\n");
+    bool record = false;
+    const wchar_t* journal = nullptr;
+    for (int i = 4; i < argc; ++i) {
+        if (lstrcmpW(argv[i], L"--record") == 0) record = true;
+        else if (lstrcmpW(argv[i], L"--journal") == 0 && i + 1 < argc) journal = argv[++i];
+        else argc = 0;
+    }
+    if (argc < 4) {
+        std::fprintf(stderr, "usage: extract_bench ARCHIVE GAMEFOLDER LOGFILE [--record] "
+                             "[--journal FILE]\n");
         return 2;
     }
     OpenInstallLog(argv[3]);
+    if (journal) UseReplaceJournal(journal);
     LARGE_INTEGER frequency, start, end;
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&start);
+    if (record) {
+        BeginRecordedInstall(argv[2]);
+        SetRecordedMod(2);
+    }
     bool ok = ArchiveInstaller(argv[1], argv[2], InstallProgress);
+    if (record) EndRecordedInstall();
+    if (journal) EndReplaceJournal();
     QueryPerformanceCounter(&end);
     CloseInstallLog();
     PROCESS_MEMORY_COUNTERS memory = {};

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "mods/http_download.h"
+#include "mods/sha256.h"
 #include "tests/net/net_test_env.h"
 #include "tests/unit/test_files.h"
 
@@ -18,13 +19,13 @@ struct Fetch {
 };
 
 Fetch Download(const std::wstring& url, const std::wstring& path, uint32_t cancel = 0,
-               const char* sha256 = nullptr)
+               const char* sha256 = nullptr, bool hashBytes = false)
 {
     ByteCounter received{0xDEAD}, total{0xBEEF};
     Counter cancelRequested{cancel};
     Fetch fetch;
     fetch.result = HttpDownloadToFile(url.c_str(), path.c_str(), received, total,
-                                      cancelRequested, sha256, &fetch.report);
+                                      cancelRequested, sha256, &fetch.report, hashBytes);
     fetch.received = received.load();
     fetch.total = total.load();
     return fetch;
@@ -53,6 +54,7 @@ TEST_F(HttpDownload, SizedBodyOverHttpAndHttps)
         EXPECT_EQ(body.size(), fetch.received);
         EXPECT_EQ(body.size(), fetch.total);
         EXPECT_TRUE(ReadWholeFile(path) == body);
+        EXPECT_EQ("", fetch.report.sha256) << "hashed only when asked";
     }
 }
 
@@ -244,8 +246,11 @@ TEST_F(HttpDownload, CutsAreResumedFromTheBytesOnDisk)
     std::string big = PatternBytes(4 << 20, 5);
     ServeFile(L"big.bin", big);
     std::wstring path = scratch.Sub(L"big.bin");
-    Fetch fetch = Download(HttpUrl(L"/cut-at/big.bin?at=1048576,2097152,3145728"), path);
+    Fetch fetch = Download(HttpUrl(L"/cut-at/big.bin?at=1048576,2097152,3145728"), path, 0,
+                           nullptr, true);
     EXPECT_TRUE(fetch.result) << (fetch.report.notes.empty() ? "" : Utf8(fetch.report.notes.back()));
+    EXPECT_EQ(Sha256Of(big.data(), (DWORD)big.size()), fetch.report.sha256)
+        << "the hash taken as the bytes arrived goes on across the tries";
     EXPECT_EQ(big.size(), fetch.received);
     EXPECT_EQ(big.size(), fetch.total);
     EXPECT_TRUE(ReadWholeFile(path) == big);
@@ -264,8 +269,11 @@ TEST_F(HttpDownload, AServerIgnoringRangesIsFetchedFromTheStartAgain)
     std::string big = PatternBytes(2 << 20, 6);
     ServeFile(L"big.bin", big);
     std::wstring path = scratch.Sub(L"big.bin");
-    Fetch fetch = Download(HttpsUrl(L"/cut-at/big.bin?at=1048576,1500000&norange=1"), path);
+    Fetch fetch = Download(HttpsUrl(L"/cut-at/big.bin?at=1048576,1500000&norange=1"), path, 0,
+                           nullptr, true);
     EXPECT_TRUE(fetch.result);
+    EXPECT_EQ(Sha256Of(big.data(), (DWORD)big.size()), fetch.report.sha256)
+        << "the hash starts again with the bytes";
     EXPECT_TRUE(ReadWholeFile(path) == big);
     ASSERT_EQ(4u, fetch.report.notes.size());
     EXPECT_EQ(0u, fetch.report.notes[1].find(L"Restarting: " + path

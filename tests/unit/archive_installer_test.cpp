@@ -16,7 +16,10 @@
 
 #include "app/install_log.h"
 #include "mods/archive_installer.h"
+#include "mods/install_record.h"
 #include "mods/install_worker.h"
+#include "mods/recorded_install.h"
+#include "mods/sha256.h"
 #include "tests/unit/test_files.h"
 
 namespace {
@@ -650,4 +653,40 @@ TEST(ArchiveInstaller, LogKeepsArchiveOrderWhileEntriesAreWrittenTogether)
     EXPECT_EQ("held", ReadWholeFile(run.At(L"mods\\07.txt")));
     for (const std::wstring& path : Tree(run.game))
         EXPECT_EQ(std::wstring::npos, path.find(L".zm~")) << Utf8(path);
+}
+
+// A name the archive holds more than once, in any case, ends with its last entry's
+// bytes, and the record names those bytes: entries written together never race for a
+// destination.
+TEST(ArchiveInstaller, NameGivenTwiceEndsWithTheLastEntry)
+{
+    Install run;
+    std::wstring archive = run.scratch.Sub(L"twice.zip");
+    {
+        ZipWriter zip(archive);
+        for (int i = 0; i < 60; ++i) {
+            char name[32];
+            std::snprintf(name, sizeof name, i % 2 ? "mods/%02d.txt" : "mods/%02d.TXT", i / 2 % 3);
+            ASSERT_TRUE(zip.Add(name, std::string(1000 + i * 37, (char)('a' + i % 26))));
+        }
+    }
+    BeginRecordedInstall(run.game);
+    SetRecordedMod(2);
+    run.Run(archive);
+    SaveRecordedInstall();
+    EndRecordedInstall();
+    EXPECT_TRUE(run.ok);
+
+    InstallRecord record;
+    ASSERT_TRUE(LoadRecord(run.game, record));
+    EXPECT_EQ(3u, record.files.size());
+    for (int last : {55, 57, 59}) {
+        wchar_t name[32];
+        wsprintfW(name, L"mods\\%02d.txt", last / 2 % 3);
+        std::string bytes(1000 + last * 37, (char)('a' + last % 26));
+        EXPECT_TRUE(bytes == ReadWholeFile(run.At(name))) << last;
+        for (const RecordedFile& file : record.files)
+            if (lstrcmpiW(file.path.c_str(), name) == 0)
+                EXPECT_EQ(Sha256Of(bytes.data(), (DWORD)bytes.size()), file.sha256) << last;
+    }
 }

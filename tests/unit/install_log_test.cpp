@@ -1,4 +1,5 @@
 // installer.log: truncated per run, UTF-8 whatever the C runtime's locale, CR LF.
+#include <windows.h>
 #include <gtest/gtest.h>
 
 #include "app/install_log.h"
@@ -66,4 +67,27 @@ TEST(InstallLog, WritesWithoutAnOpenLogGoNowhere)
     LogWrite(L"nothing %ls\n", L"here");
     ScratchFolder scratch;
     EXPECT_FALSE(OpenInstallLog(scratch.Sub(L"no\\such\\folder\\installer.log").c_str()));
+}
+
+TEST(InstallLog, TimesEachWriteOnlyWhenTheEnvironmentAsks)
+{
+    ScratchFolder scratch;
+    std::wstring log = scratch.Sub(L"installer.log");
+    SetEnvironmentVariableW(L"INSTALLER_LOG_TIMES", L"1");
+    ASSERT_TRUE(OpenInstallLog(log.c_str()));
+    SetEnvironmentVariableW(L"INSTALLER_LOG_TIMES", nullptr);
+    LogWrite(L"Downloading: %ls - ", L"C:\\a.zip");
+    LogWrite(L"Done!\n");
+    CloseInstallLog();
+    std::string bytes = ReadWholeFile(log);
+    size_t first = bytes.find("] Downloading: C:\\a.zip - [");
+    ASSERT_NE(std::string::npos, first);
+    EXPECT_EQ('[', bytes[0]);
+    EXPECT_EQ(std::string::npos, bytes.substr(1, first - 1).find_first_not_of("0123456789."));
+    EXPECT_EQ(0u, bytes.size() - bytes.find("] Done!\r\n") - 9);
+
+    ASSERT_TRUE(OpenInstallLog(log.c_str()));
+    LogWrite(L"Delete: %ls\n", L"C:\\a.zip");
+    CloseInstallLog();
+    EXPECT_EQ("Delete: C:\\a.zip\r\n", ReadWholeFile(log));
 }

@@ -11,7 +11,9 @@
 #include "app/state.h"
 #include "mods/download_worker.h"
 #include "mods/file_replace.h"
+#include "mods/install_record.h"
 #include "mods/install_worker.h"
+#include "mods/sha256.h"
 #include "mods/uninstaller.h"
 #include "tests/unit/test_files.h"
 
@@ -253,4 +255,60 @@ TEST_F(InstallWorkerRun, JournalNamesEachTemporaryFileAndGoesWithTheRun)
     HANDLE find = FindFirstFileW((game + L"\\mods\\1.8.0.1\\*.zm~").c_str(), &found);
     EXPECT_EQ(INVALID_HANDLE_VALUE, find);
     if (find != INVALID_HANDLE_VALUE) FindClose(find);
+}
+
+// Whichever thread took each hash, the record holds the size and SHA-256 of the bytes on
+// disk; an original in a folder that was there before is still kept, while files in the
+// folders the run made are new.
+TEST_F(InstallWorkerRun, RecordHoldsTheHashOfEveryFilePlaced)
+{
+    scratch.MakeFolder(L"ゲーム\\res_mods");
+    scratch.MakeFolder(L"ゲーム\\res_mods\\1.8.0.1");
+    scratch.MakeFolder(L"ゲーム\\res_mods\\1.8.0.1\\gui");
+    scratch.Write(L"ゲーム\\res_mods\\1.8.0.1\\gui\\a.xml", "the game's own");
+    DownloadPackage(L"音声.smpkg");
+    DownloadArchive(L"mapping.zip", L"フィールド.zip");
+    InstallCounters progress;
+    Run(progress);
+    EXPECT_EQ(0, progress.failures.load());
+
+    InstallRecord record;
+    ASSERT_TRUE(LoadRecord(game, record));
+    EXPECT_EQ(1u + 7u, record.files.size());
+    for (const RecordedFile& file : record.files) {
+        std::string sha256;
+        unsigned long long size = 0;
+        ASSERT_TRUE(HashFile(game + L"\\" + file.path, sha256, size)) << Utf8(file.path);
+        EXPECT_EQ(sha256, file.sha256) << Utf8(file.path);
+        EXPECT_EQ(size, file.size) << Utf8(file.path);
+        EXPECT_EQ(file.path == L"res_mods\\1.8.0.1\\gui\\a.xml", file.replacedOriginal)
+            << Utf8(file.path);
+    }
+    EXPECT_EQ("the game's own",
+              ReadWholeFile(BackupPathFor(game, L"res_mods\\1.8.0.1\\gui\\a.xml")));
+}
+
+// A package is recorded with the hash its download took as the bytes arrived, unless
+// the file has changed size since: then it is read again.
+TEST_F(InstallWorkerRun, PackageKeepsTheHashTakenAsItArrived)
+{
+    const unsigned long long size = sizeof PackageBytes - 1;
+    DownloadPackage(L"音声.smpkg");
+    DownloadedFiles.back().sha256 = std::string(64, 'b');  // stands for the download's hash
+    DownloadedFiles.back().size = size;
+    DownloadPackage(L"changed.smpkg");
+    DownloadedFiles.back().sha256 = std::string(64, 'b');
+    DownloadedFiles.back().size = size + 1;
+    DownloadedFiles.back().row = 2;
+    InstallCounters progress;
+    Run(progress);
+    EXPECT_EQ(0, progress.failures.load());
+
+    InstallRecord record;
+    ASSERT_TRUE(LoadRecord(game, record));
+    ASSERT_EQ(2u, record.files.size());
+    EXPECT_EQ(L"mods\\1.8.0.1\\音声.smpkg", record.files[0].path);
+    EXPECT_EQ(std::string(64, 'b'), record.files[0].sha256);
+    EXPECT_EQ(Sha256Of(PackageBytes, (DWORD)size), record.files[1].sha256);
+    EXPECT_EQ(size, record.files[1].size);
 }
