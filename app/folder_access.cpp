@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "app/long_path.h"
-#include "mods/install_record.h"
+#include "mods/record/install_record.h"
 
 namespace {
 

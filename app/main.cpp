@@ -9,11 +9,11 @@
 #include "app/install_log.h"
 #include "app/preflight.h"
 #include "app/startup.h"
-#include "app/uninstall.h"
 #include "app/state.h"
+#include "app/uninstall.h"
 #include "app/version_file.h"
-#include "mods/download_worker.h"
-#include "mods/file_replace.h"
+#include "mods/download/download_worker.h"
+#include "mods/journal.h"
 #include "wizard/wizard.h"
 
 static void ShowStartupError(const wchar_t* text)

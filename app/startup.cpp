@@ -8,13 +8,12 @@
 #include "app/long_path.h"
 #include "app/preflight.h"
 #include "app/state.h"
-#include "app/uninstall.h"
 #include "app/version_file.h"
 #include "mods/catalog.h"
-#include "mods/download_worker.h"
-#include "mods/file_replace.h"
-#include "mods/install_progress.h"
-#include "mods/install_worker.h"
+#include "mods/download/download_worker.h"
+#include "mods/install/install_progress.h"
+#include "mods/install/install_worker.h"
+#include "mods/journal.h"
 #include "wizard/wizard.h"
 
 namespace {
@@ -84,6 +83,20 @@ bool OpenInstallLogFor(const Switches& switches)
     std::wstring log = switches.logPath.empty() ? InTempFolder(L"installer.log")
                                                 : AbsolutePath(switches.logPath);
     return !log.empty() && OpenInstallLog(log.c_str());
+}
+
+void ClearMovedUninstallers()
+{
+    std::wstring temp = TemporaryFolder();
+    for (const wchar_t* pattern : {L"zmu*.tmp", L"ZelkorsModsPackUninstall-*.exe"}) {
+        WIN32_FIND_DATAW found;
+        HANDLE search = FindFirstFileW(SystemPath(temp + pattern).c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE) continue;
+        do {
+            DeleteFileW(SystemPath(temp + found.cFileName).c_str());  // fails while it runs
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
 }
 
 int RemoveWhatAKilledRunLeft()

@@ -13,6 +13,9 @@ bool GameFolderWritable();
 // Removes the temporary files and downloads a killed run left behind, as its journal
 // names them; returns how many.
 int RemoveWhatAKilledRunLeft();
+// Removes the uninstaller copies that earlier uninstalls moved into the temporary
+// folder while they ran; one still running stays.
+void ClearMovedUninstallers();
 // Removes what a killed run (or an uninstall's copy of itself) left behind, then
 // journals this run's temporary files.
 void StartReplaceJournal();

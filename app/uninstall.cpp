@@ -12,8 +12,8 @@
 #include "app/state.h"
 #include "app/uninstall_window.h"
 #include "app/version_file.h"
-#include "mods/install_record.h"
-#include "mods/uninstaller.h"
+#include "mods/record/install_record.h"
+#include "mods/record/uninstaller.h"
 
 namespace {
 
@@ -264,20 +264,6 @@ int Uninstall(HINSTANCE instance, const Switches& switches)
 }
 
 }  // namespace
-
-void ClearMovedUninstallers()
-{
-    std::wstring temp = TemporaryFolder();
-    for (const wchar_t* pattern : {L"zmu*.tmp", L"ZelkorsModsPackUninstall-*.exe"}) {
-        WIN32_FIND_DATAW found;
-        HANDLE search = FindFirstFileW(SystemPath(temp + pattern).c_str(), &found);
-        if (search == INVALID_HANDLE_VALUE) continue;
-        do {
-            DeleteFileW(SystemPath(temp + found.cFileName).c_str());  // fails while it runs
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
-    }
-}
 
 int RunUninstall(HINSTANCE instance, const Switches& switches)
 {

@@ -7,7 +7,3 @@
 
 // Returns the exit code: 0 all undone, 3 some files kept or left, 1 not started.
 int RunUninstall(HINSTANCE instance, const Switches& switches);
-
-// Removes the uninstaller copies that earlier uninstalls moved into the temporary
-// folder while they ran.
-void ClearMovedUninstallers();

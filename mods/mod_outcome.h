@@ -5,7 +5,7 @@
 #include <windows.h>
 
 #include "mods/catalog.h"
-#include "mods/http_download.h"
+#include "mods/download/http_download.h"
 
 enum class ModStage { NotReached, Downloaded, DownloadFailed, Installed, InstallFailed };
 

@@ -6,7 +6,7 @@
 #include <shlwapi.h>
 
 #include "mods/catalog.h"
-#include "mods/download_worker.h"
+#include "mods/download/download_worker.h"
 #include "resources/resource.h"
 #include "wizard/page_common.h"
 #include "wizard/wizard.h"

@@ -2,7 +2,7 @@
 #include <windows.h>
 #include <prsht.h>
 
-#include "mods/download_worker.h"
+#include "mods/download/download_worker.h"
 #include "resources/resource.h"
 #include "wizard/page_common.h"
 #include "wizard/scaled_art.h"

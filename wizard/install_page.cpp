@@ -6,8 +6,8 @@
 #include <prsht.h>
 
 #include "mods/catalog.h"
-#include "mods/download_worker.h"
-#include "mods/install_worker.h"
+#include "mods/download/download_worker.h"
+#include "mods/install/install_worker.h"
 #include "resources/resource.h"
 #include "wizard/page_common.h"
 #include "wizard/wizard.h"

@@ -5,7 +5,7 @@
 
 #include "resources/resource.h"
 #include "wizard/compressed_art.h"
-#include "wizard/wizard.h"
+#include "wizard/page_headers.h"
 
 namespace {
 

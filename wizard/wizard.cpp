@@ -9,36 +9,33 @@
 #include "resources/resource.h"
 #include "wizard/compressed_art.h"
 #include "wizard/page_common.h"
+#include "wizard/page_headers.h"
 
 namespace {
 
 struct PageDescription {
     int templateId;
     DLGPROC handler;
-    const wchar_t* headerTitle;  // null for the exterior pages, which hide the header
-    const wchar_t* headerSubtitle;
 };
 
+// In the order of the header texts (wizard/page_headers).
 const PageDescription InstallerPages[] = {
-    {IDD_WELCOME, WelcomePage, nullptr, nullptr},
-    {IDD_FOLDER, FolderPage, L"インストール先の選択",
-     L"インストールするフォルダを選択してください。"},
-    {IDD_MODSELECT, ModSelectPage, L"MODの選択", L"有効にするMODにチェックを入れてください。"},
-    {IDD_CONFIRM, ConfirmPage, L"インストール内容の確認", L"この内容でインストールします。"},
-    {IDD_DOWNLOAD, DownloadPage, L"ダウンロード中", L"必要なファイルをダウンロードしています。"},
-    {IDD_INSTALL, InstallPage, L"インストール中",
-     L"インストールしています。しばらくお待ち下さい…"},
-    {IDD_FINISHED, FinishedPage, nullptr, nullptr},
-    {IDD_FAILED, FailedPage, nullptr, nullptr},
+    {IDD_WELCOME, WelcomePage},   {IDD_FOLDER, FolderPage},     {IDD_MODSELECT, ModSelectPage},
+    {IDD_CONFIRM, ConfirmPage},   {IDD_DOWNLOAD, DownloadPage}, {IDD_INSTALL, InstallPage},
+    {IDD_FINISHED, FinishedPage}, {IDD_FAILED, FailedPage},
 };
 
-HPROPSHEETPAGE CreatePage(HINSTANCE instance, const PageDescription& description,
-                          const wchar_t* caption)
+HPROPSHEETPAGE CreatePage(HINSTANCE instance, int index, const wchar_t* caption)
 {
+    const PageDescription& description = InstallerPages[index];
+    // The exterior pages, with no header texts, hide the header.
+    const wchar_t* headerTitle = nullptr;
+    const wchar_t* headerSubtitle = nullptr;
+    PageHeaderTexts(index, headerTitle, headerSubtitle);
     PROPSHEETPAGEW page = {};
     page.dwSize = sizeof page;
     page.dwFlags = PSP_USETITLE | PSP_USEICONID;
-    if (description.headerTitle)
+    if (headerTitle)
         page.dwFlags |= PSP_USEHEADERTITLE | PSP_USEHEADERSUBTITLE;
     else
         page.dwFlags |= PSP_HIDEHEADER;
@@ -47,20 +44,12 @@ HPROPSHEETPAGE CreatePage(HINSTANCE instance, const PageDescription& description
     page.pszIcon = MAKEINTRESOURCEW(IDI_APP);
     page.pszTitle = caption;
     page.pfnDlgProc = description.handler;
-    page.pszHeaderTitle = description.headerTitle;
-    page.pszHeaderSubTitle = description.headerSubtitle;
+    page.pszHeaderTitle = headerTitle;
+    page.pszHeaderSubTitle = headerSubtitle;
     return CreatePropertySheetPageW(&page);
 }
 
 }  // namespace
-
-bool PageHeaderTexts(int index, const wchar_t*& title, const wchar_t*& subtitle)
-{
-    if (index < 0 || index >= (int)(sizeof InstallerPages / sizeof InstallerPages[0])) return false;
-    title = InstallerPages[index].headerTitle;
-    subtitle = InstallerPages[index].headerSubtitle;
-    return title != nullptr;
-}
 
 void RunInstallerWizard(HINSTANCE instance)
 {
@@ -68,8 +57,8 @@ void RunInstallerWizard(HINSTANCE instance)
     wsprintfW(caption, L"%s セットアップ", ProductName);
 
     std::vector<HPROPSHEETPAGE> pages;
-    for (const PageDescription& description : InstallerPages)
-        pages.push_back(CreatePage(instance, description, caption));
+    for (int index = 0; index < (int)(sizeof InstallerPages / sizeof InstallerPages[0]); ++index)
+        pages.push_back(CreatePage(instance, index, caption));
 
     PROPSHEETHEADERW header = {};
     header.dwSize = sizeof header;

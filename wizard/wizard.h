@@ -17,10 +17,6 @@ INT_PTR CALLBACK ConfirmPage(HWND page, UINT message, WPARAM wParam, LPARAM lPar
 INT_PTR CALLBACK DownloadPage(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK InstallPage(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
 
-// The header title and subtitle of the page at INDEX in the wizard's order; false for
-// the pages without header.
-bool PageHeaderTexts(int index, const wchar_t*& title, const wchar_t*& subtitle);
-
 // The finished page is earned only when every ticked mod arrived and installed.
 bool EverythingInstalled(int selectedMods, size_t downloadedFiles, int installFailures);
 

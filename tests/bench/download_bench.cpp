@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "mods/http_download.h"
+#include "mods/download/http_download.h"
 
 static double Milliseconds(const LARGE_INTEGER& start, const LARGE_INTEGER& end)
 {

@@ -9,10 +9,10 @@
 #include <string>
 
 #include "app/install_log.h"
-#include "mods/archive_installer.h"
-#include "mods/file_replace.h"
-#include "mods/install_worker.h"
-#include "mods/recorded_install.h"
+#include "mods/install/archive_installer.h"
+#include "mods/install/install_worker.h"
+#include "mods/journal.h"
+#include "mods/record/recorded_install.h"
 
 int wmain(int argc, wchar_t** argv)
 {

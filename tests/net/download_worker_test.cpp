@@ -5,7 +5,7 @@
 
 #include "app/install_log.h"
 #include "mods/catalog.h"
-#include "mods/download_worker.h"
+#include "mods/download/download_worker.h"
 #include "mods/mod_outcome.h"
 #include "tests/net/net_test_env.h"
 #include "tests/unit/test_files.h"

@@ -4,7 +4,7 @@
 
 #include <thread>
 
-#include "mods/http_download.h"
+#include "mods/download/http_download.h"
 #include "mods/sha256.h"
 #include "tests/net/net_test_env.h"
 #include "tests/unit/test_files.h"

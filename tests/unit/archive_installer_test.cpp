@@ -15,10 +15,12 @@
 #include <minizip/iowin32.h>  // needs zip.h's file function types first
 
 #include "app/install_log.h"
-#include "mods/archive_installer.h"
-#include "mods/install_record.h"
-#include "mods/install_worker.h"
-#include "mods/recorded_install.h"
+#include "mods/game_path.h"
+#include "mods/install/archive_entries.h"
+#include "mods/install/archive_installer.h"
+#include "mods/install/install_worker.h"
+#include "mods/record/install_record.h"
+#include "mods/record/recorded_install.h"
 #include "mods/sha256.h"
 #include "tests/unit/test_files.h"
 

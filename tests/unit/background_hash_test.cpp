@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <string>
 
-#include "mods/background_hash.h"
+#include "mods/download/background_hash.h"
 #include "mods/sha256.h"
 
 TEST(BackgroundSha256, GivesTheDigestOfTheSameBytesInAnyPieces)

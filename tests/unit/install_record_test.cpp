@@ -8,11 +8,11 @@
 
 #include "app/install_log.h"
 #include "mods/catalog.h"
-#include "mods/file_replace.h"
-#include "mods/install_record.h"
-#include "mods/recorded_install.h"
+#include "mods/install/file_replace.h"
+#include "mods/record/install_record.h"
+#include "mods/record/recorded_install.h"
 #include "mods/sha256.h"
-#include "mods/uninstaller.h"
+#include "mods/record/uninstaller.h"
 #include "tests/unit/test_files.h"
 
 namespace {

@@ -9,12 +9,12 @@
 
 #include "app/install_log.h"
 #include "app/state.h"
-#include "mods/download_worker.h"
-#include "mods/file_replace.h"
-#include "mods/install_record.h"
-#include "mods/install_worker.h"
+#include "mods/download/download_worker.h"
+#include "mods/install/install_worker.h"
+#include "mods/journal.h"
+#include "mods/record/install_record.h"
+#include "mods/record/uninstaller.h"
 #include "mods/sha256.h"
-#include "mods/uninstaller.h"
 #include "tests/unit/test_files.h"
 
 namespace {

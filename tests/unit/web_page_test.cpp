@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "mods/web_page.h"
+#include "mods/download/web_page.h"
 
 namespace {
 

@@ -1,0 +1,37 @@
+#pragma once
+// Writing a file into the game folder so that, whatever happens to the process, the
+// destination is always either its old or its new version: the bytes go to a
+// temporary file beside it, which is moved over it only once complete and checked.
+// Each temporary file is first noted in the journal (mods/journal), so that those a
+// killed run left behind are removed by the next run.
+#include <windows.h>
+#include <string>
+#include <vector>
+
+#include "mods/sha256.h"
+
+struct FileReplace {
+    std::wstring destination;
+    std::wstring temporary;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    unsigned long long written = 0;
+    Sha256 hash;  // of the bytes written, while an install is being recorded
+    std::string givenSha256;  // instead of hash: the caller hashed the bytes already
+};
+
+// Creates the temporary file beside the destination. False when it cannot be made.
+// A caller that holds the bytes whole may give their SHA-256 (lower-case hex) for the
+// record, which then is not taken again as they are written.
+bool BeginReplace(const std::wstring& destination, FileReplace& replace,
+                  const std::string& sha256 = std::string());
+// False when the bytes could not all be written.
+bool WriteReplace(FileReplace& replace, const void* bytes, DWORD count);
+// Moves the temporary file over the destination when exactly expectedSize bytes
+// were written, noting it in the install record first. On any failure only the
+// temporary file is removed.
+enum class CommitResult { Done, WrongSize, NotMoved };
+CommitResult CommitReplace(FileReplace& replace, unsigned long long expectedSize);
+// The log line of a commit that could not move the file into place.
+void LogNotReplaced(const std::wstring& destination);
+// Removes the temporary file; the destination is untouched.
+void AbortReplace(FileReplace& replace);
