@@ -61,6 +61,7 @@ sys.path.insert(0, str(ROOT / "tests" / "gui"))
 sys.path.insert(0, str(ROOT / "scripts"))
 import harness  # noqa: E402
 from bench_extract import make_archive  # noqa: E402
+from bench_ui import write_package  # noqa: E402
 from mods_server import MOD_FILE_NAMES, ModServer  # noqa: E402
 
 BARE_EXE = BUILD / "tests" / "bare_job.exe"
@@ -82,14 +83,6 @@ class Job:
         self.installer, self.bare = [], []   # seconds per run
         self.phases = []                     # per installer run: {phase: seconds}
         self.bare_parts = []                 # per bare run: (fetch, install, delete) s
-
-
-def write_package(path, mib):
-    block = os.urandom(1 << 20)
-    with open(path, "wb") as f:
-        f.write(b"SMPKG\x01\x00bench\x00")
-        for _ in range(mib):
-            f.write(block)
 
 
 def settle():
