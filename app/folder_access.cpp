@@ -23,12 +23,6 @@ std::wstring SystemReason(DWORD error)
     return (reason.empty() ? L"" : reason + L", ") + L"error " + std::to_wstring(error);
 }
 
-bool IsFolder(const std::wstring& path)
-{
-    DWORD attributes = GetFileAttributesW(SystemPath(path).c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 }  // namespace
 
 bool CanWriteIn(const std::wstring& folder, std::wstring& reason)
@@ -45,7 +39,7 @@ bool CanWriteIn(const std::wstring& folder, std::wstring& reason)
         return false;
     }
     CloseHandle(file);
-    if (GetFileAttributesW(SystemPath(probe).c_str()) == INVALID_FILE_ATTRIBUTES
+    if (!PathExists(probe)
         || DeleteFileW(SystemPath(probe).c_str()))
         return true;
     reason = SystemReason(GetLastError());
@@ -59,7 +53,7 @@ bool CanWriteGameFolder(const std::wstring& gameFolder, const std::string& versi
                               gameFolder + L"\\mods\\" + std::wstring(version.begin(), version.end()),
                               RecordFolderOf(gameFolder)};
     for (size_t i = 0; i < 3; ++i) {
-        if (i > 0 && (!IsFolder(folders[i]) || (i == 1 && version.empty()))) continue;
+        if (i > 0 && (!IsExistingFolder(folders[i]) || (i == 1 && version.empty()))) continue;
         if (!CanWriteIn(folders[i], reason)) {
             failedFolder = folders[i];
             return false;

@@ -30,13 +30,24 @@ std::wstring GrowingBuffer(Fill fill)
     return std::wstring();
 }
 
-bool IsFolder(const std::wstring& path)
+}  // namespace
+
+bool PathExists(const std::wstring& path)
+{
+    return GetFileAttributesW(SystemPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool IsExistingFolder(const std::wstring& path)
 {
     DWORD attributes = GetFileAttributesW(SystemPath(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-}  // namespace
+bool IsExistingFile(const std::wstring& path)
+{
+    DWORD attributes = GetFileAttributesW(SystemPath(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
 
 std::wstring FullPathOf(const std::wstring& path)
 {
@@ -57,18 +68,11 @@ std::wstring SystemPath(const std::wstring& path)
 
 std::wstring RunningProgramPath()
 {
-    // GetModuleFileNameW cuts the path to fit and returns the buffer's size.
-    std::wstring path(MAX_PATH, L'\0');
-    for (int tries = 0; tries < 8; ++tries) {
-        DWORD length = GetModuleFileNameW(nullptr, &path[0], (DWORD)path.size());
-        if (length == 0) return std::wstring();
-        if (length < path.size()) {
-            path.resize(length);
-            return path;
-        }
-        path.resize(path.size() * 2);
-    }
-    return std::wstring();
+    // GetModuleFileNameW cuts the path to fit and returns the buffer's size: the buffer
+    // then doubles.
+    return GrowingBuffer([](wchar_t* buffer, DWORD size) {
+        return GetModuleFileNameW(nullptr, buffer, size);
+    });
 }
 
 std::wstring TemporaryFolder()
@@ -80,10 +84,10 @@ bool CreateFolderTree(const std::wstring& folder)
 {
     std::wstring full = FullPathOf(folder);
     while (full.size() > 3 && full.back() == L'\\') full.pop_back();
-    if (full.empty() || IsFolder(full)) return !full.empty();
+    if (full.empty() || IsExistingFolder(full)) return !full.empty();
     // Down from the deepest folder that is there, one level at a time.
     size_t at = full.size();
-    while (at != std::wstring::npos && at > 2 && !IsFolder(full.substr(0, at)))
+    while (at != std::wstring::npos && at > 2 && !IsExistingFolder(full.substr(0, at)))
         at = full.rfind(L'\\', at - 1);
     for (at = full.find(L'\\', at + 1);; at = full.find(L'\\', at + 1)) {
         std::wstring level = full.substr(0, at);

@@ -18,6 +18,11 @@ std::wstring SystemPath(const std::wstring& path);
 std::wstring RunningProgramPath();
 std::wstring TemporaryFolder();
 
+// Whether anything, a folder, or a file is at path, whatever its length.
+bool PathExists(const std::wstring& path);
+bool IsExistingFolder(const std::wstring& path);
+bool IsExistingFile(const std::wstring& path);
+
 // Makes folder and each missing folder above it, one level at a time (the shell's own
 // call stops at MAX_PATH). False when the folder is not there afterwards.
 bool CreateFolderTree(const std::wstring& folder);

@@ -202,7 +202,7 @@ bool FolderWritable(const std::wstring& gameFolder, bool silent)
     std::string version;
     std::wstring failed, reason;
     ReadVersionFile(gameFolder.c_str(), version);
-    if (GetFileAttributesW(SystemPath(gameFolder).c_str()) == INVALID_FILE_ATTRIBUTES
+    if (!PathExists(gameFolder)
         || CanWriteGameFolder(gameFolder, version, failed, reason))
         return true;
     if (!silent)

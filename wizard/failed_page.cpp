@@ -62,7 +62,7 @@ std::wstring OutcomeText(const ModOutcome& outcome)
 bool LogFileExists()
 {
     const wchar_t* path = InstallLogPath();
-    return path[0] && GetFileAttributesW(SystemPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+    return path[0] && PathExists(path);
 }
 
 // Notepad when no program is registered for the log's type, as under a bare Wine.

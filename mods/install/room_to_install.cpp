@@ -62,9 +62,7 @@ unsigned long long BytesToInstall(const std::wstring& downloadPath, bool isArchi
     unsigned long long bytes = isArchive ? ArchiveEntryBytes(downloadPath)
                              : OnOneVolume(downloadPath, gameFolder) ? 0
                                                                      : FileSizeOf(downloadPath);
-    if (GetFileAttributesW(SystemPath(UninstallerPathOf(gameFolder)).c_str())
-        == INVALID_FILE_ATTRIBUTES)
-        bytes += FileSizeOf(RunningProgramPath());
+    if (!PathExists(UninstallerPathOf(gameFolder))) bytes += FileSizeOf(RunningProgramPath());
     return bytes;
 }
 

@@ -5,8 +5,6 @@
 
 extern const wchar_t RecordFolderName[];
 
-// The game folder made absolute, ending in a backslash; empty when it cannot be.
-std::wstring FullGameFolder(const std::wstring& gameFolder);
 // <game>\ZelkorsModsPack, without a closing backslash.
 std::wstring RecordFolderOf(const std::wstring& gameFolder);
 std::wstring RecordFileOf(const std::wstring& gameFolder);
@@ -14,7 +12,8 @@ std::wstring PendingFileOf(const std::wstring& gameFolder);
 // Where the original of a relative path is kept: one flat folder, names made unique
 // by a hash of the path, so no backup path nests deeper than the game's own.
 std::wstring BackupPathFor(const std::wstring& gameFolder, const std::wstring& relative);
-// Relative path of a file inside the game folder; false when it lies outside.
+// Relative path of a file inside the game folder (made absolute by FullFolder); false
+// when it lies outside.
 bool RelativeToGame(const std::wstring& fullGameFolder, const std::wstring& path,
                     std::wstring& relative);
 

@@ -9,10 +9,11 @@
 #include "app/install_log.h"
 #include "app/long_path.h"
 #include "mods/catalog.h"
+#include "mods/game_path.h"
 #include "mods/record/install_record.h"
-#include "mods/sha256.h"
 #include "mods/record/uninstall_entry.h"
 #include "mods/record/uninstaller.h"
+#include "mods/sha256.h"
 
 namespace {
 
@@ -116,17 +117,6 @@ void WriteEntry()
     session.entryWritten = WriteUninstallEntry(session.game, RecordedBytes());
 }
 
-bool IsFile(const std::wstring& path)
-{
-    DWORD attributes = GetFileAttributesW(SystemPath(path).c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool Exists(const std::wstring& path)
-{
-    return GetFileAttributesW(SystemPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 // A path the record does not name can hold an original only outside the folders this
 // run made. Knowing it saves asking the system for every file: under Wine, a name that
 // is not there costs a scan of its folder. The record's own folder is always asked
@@ -136,7 +126,7 @@ bool MayHoldOriginal(const std::wstring& key, const std::wstring& destination)
     size_t cut = key.rfind(L'\\');
     bool inFolderMade = cut != std::wstring::npos && session.foldersMade.count(key.substr(0, cut))
                      && PathKey(key.substr(0, key.find(L'\\'))) != PathKey(RecordFolderName);
-    return !inFolderMade && IsFile(destination);
+    return !inFolderMade && IsExistingFile(destination);
 }
 
 // Keeps the bytes of a file the pack did not place, once its line names them: a hard
@@ -183,7 +173,7 @@ void SettleCutPlacement(const std::wstring& destination, RecordedFile& file)
 bool KeepOriginalStillInPlace(const std::wstring& destination, const RecordedFile& file,
                               Placement& placement)
 {
-    if (!file.replacedOriginal || Exists(BackupPathFor(session.game, file.path))) return true;
+    if (!file.replacedOriginal || PathExists(BackupPathFor(session.game, file.path))) return true;
     std::string sha256;
     unsigned long long size = 0;
     if (!HashFile(destination, sha256, size) || size != file.originalSize
@@ -227,7 +217,7 @@ void BeginRecordedInstall(const std::wstring& gameFolder)
     Hold hold;
     session = Session();
     session.game = gameFolder;
-    session.fullGame = FullGameFolder(gameFolder);
+    session.fullGame = FullFolder(gameFolder);
     if (session.fullGame.empty()) return;
     LoadRecord(gameFolder, session.record);
     IndexRecord();
@@ -321,7 +311,7 @@ void CreateFolderRecorded(const std::wstring& folder)
         // Noted before they are made: a kill in between leaves a note, not a folder.
         std::wstring relative;
         while (RelativeToGame(session.fullGame, path, relative)
-               && GetFileAttributesW(SystemPath(path).c_str()) == INVALID_FILE_ATTRIBUTES) {
+               && !PathExists(path)) {
             if (!session.folders.count(PathKey(relative))) {
                 session.folders[PathKey(relative)] = session.record.folders.size();
                 session.record.folders.push_back(RecordedFolder{relative, session.mod});

@@ -4,6 +4,7 @@
 
 #include "app/long_path.h"
 #include "app/state.h"
+#include "mods/game_path.h"
 #include "mods/record/install_record.h"
 #include "mods/sha256.h"
 
@@ -42,7 +43,7 @@ std::wstring Today()
 // escaped quote on a command line.
 std::wstring FolderForCommandLine(const std::wstring& gameFolder)
 {
-    std::wstring folder = FullGameFolder(gameFolder);
+    std::wstring folder = FullFolder(gameFolder);
     if (folder.size() > 3) folder.pop_back();
     return folder;
 }
@@ -52,7 +53,7 @@ std::wstring FolderForCommandLine(const std::wstring& gameFolder)
 std::wstring UninstallKeyName(const std::wstring& gameFolder)
 {
     // One key per folder: a hash of its name, as Windows compares names.
-    std::wstring folder = PathKey(FullGameFolder(gameFolder));
+    std::wstring folder = PathKey(FullFolder(gameFolder));
     Sha256 hash;
     hash.Start();
     hash.Add(folder.data(), (DWORD)(folder.size() * sizeof(wchar_t)));

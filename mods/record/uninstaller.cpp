@@ -10,11 +10,6 @@
 
 namespace {
 
-bool Exists(const std::wstring& path)
-{
-    return GetFileAttributesW(SystemPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 // Puts the original back over whatever is at destination, in one rename.
 bool PutOriginalBack(const std::wstring& backup, const std::wstring& destination)
 {
@@ -59,7 +54,7 @@ UndoResult UndoPresentFile(const std::wstring& path, const std::wstring& backup,
     }
     bool packBytes = IsPackBytes(file, size, sha256);
     if (packBytes && file.replacedOriginal) {
-        if (!Exists(backup)) return OriginalMissing(path);
+        if (!PathExists(backup)) return OriginalMissing(path);
         if (!PutOriginalBack(backup, path)) return Left(path);
         LogWrite(L"Restored: %ls - the original is back\n", path.c_str());
         return UndoResult::Restored;
@@ -69,7 +64,7 @@ UndoResult UndoPresentFile(const std::wstring& path, const std::wstring& backup,
         LogWrite(L"Removed: %ls%ls\n", path.c_str(), reason);
         return UndoResult::Removed;
     }
-    if (file.replacedOriginal && Exists(backup)) {
+    if (file.replacedOriginal && PathExists(backup)) {
         LogWrite(L"Kept: %ls - changed since it was installed; its original stays in %ls\n",
                  path.c_str(), backup.c_str());
         return UndoResult::Changed;
@@ -81,7 +76,7 @@ UndoResult UndoPresentFile(const std::wstring& path, const std::wstring& backup,
 // A path of the record's own folder, its files and nothing else.
 void DeleteIfThere(const std::wstring& path)
 {
-    if (Exists(path) && !DeleteFileW(SystemPath(path).c_str()))
+    if (PathExists(path) && !DeleteFileW(SystemPath(path).c_str()))
         LogWrite(L"Left: %ls - it could not be removed\n", path.c_str());
 }
 
@@ -106,7 +101,7 @@ void DeleteBackups(const std::wstring& gameFolder)
 bool RemoveUninstallerCopy(const std::wstring& gameFolder)
 {
     std::wstring copy = UninstallerPathOf(gameFolder);
-    if (!Exists(copy) || DeleteFileW(SystemPath(copy).c_str())) return true;
+    if (!PathExists(copy) || DeleteFileW(SystemPath(copy).c_str())) return true;
     // GetTempFileNameW takes a folder of MAX_PATH less 14 characters at most.
     std::wstring temp = TemporaryFolder();
     wchar_t moved[MAX_PATH];
@@ -125,7 +120,7 @@ bool DeeperFirst(const RecordedFolder& a, const RecordedFolder& b)
 
 void RemoveFolders(const std::wstring& gameFolder, InstallRecord& record, bool filesRemain)
 {
-    std::wstring game = FullGameFolder(gameFolder);
+    std::wstring game = FullFolder(gameFolder);
     std::sort(record.folders.begin(), record.folders.end(), DeeperFirst);
     std::vector<RecordedFolder> remaining;
     for (const RecordedFolder& folder : record.folders) {
@@ -133,7 +128,7 @@ void RemoveFolders(const std::wstring& gameFolder, InstallRecord& record, bool f
         bool removable = IsUndoablePath(gameFolder, folder.path);
         if (removable && RemoveDirectoryW(SystemPath(path).c_str())) {
             LogWrite(L"Removed: %ls\\\n", path.c_str());
-        } else if (removable && Exists(path)) {
+        } else if (removable && PathExists(path)) {
             // Kept for a later run while a file of the pack still waits in it.
             if (filesRemain) remaining.push_back(folder);
             continue;
@@ -150,7 +145,7 @@ static bool finishHandedOver = false;
 
 bool IsUndoablePath(const std::wstring& gameFolder, const std::wstring& relative)
 {
-    std::wstring game = FullGameFolder(gameFolder);
+    std::wstring game = FullFolder(gameFolder);
     if (game.empty() || !IsSafeRelativePath(relative) || !IsInsideFolder(game + relative, game))
         return false;
     std::wstring inside;
@@ -163,13 +158,13 @@ bool IsUndoablePath(const std::wstring& gameFolder, const std::wstring& relative
 UndoResult UndoRecordedFile(const std::wstring& gameFolder, const RecordedFile& file,
                             const wchar_t* reason)
 {
-    std::wstring path = FullGameFolder(gameFolder) + file.path;
+    std::wstring path = FullFolder(gameFolder) + file.path;
     std::wstring backup = BackupPathFor(gameFolder, file.path);
     DWORD attributes = GetFileAttributesW(SystemPath(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         // Gone already: the original, if one was kept, has its place back.
         if (!file.replacedOriginal) return UndoResult::AlreadyUndone;
-        if (!Exists(backup)) return OriginalMissing(path);
+        if (!PathExists(backup)) return OriginalMissing(path);
         if (!PutOriginalBack(backup, path)) return Left(path);
         LogWrite(L"Restored: %ls - the original is back\n", path.c_str());
         return UndoResult::Restored;
@@ -191,7 +186,7 @@ void CountUndoWork(const InstallRecord& record, int& files, int& originals)
 bool FinishRemovedRecord(const std::wstring& gameFolder)
 {
     std::wstring folder = RecordFolderOf(gameFolder);
-    bool anything = Exists(folder) || UninstallEntryExists(gameFolder);
+    bool anything = PathExists(folder) || UninstallEntryExists(gameFolder);
     if (!anything) return false;
     DeleteBackups(gameFolder);
     DeleteIfThere(folder + L"\\installed.new");
@@ -208,7 +203,7 @@ bool FinishRemovedRecord(const std::wstring& gameFolder)
         }
         LogWrite(L"Left: %ls - it could not be removed\n", UninstallerPathOf(gameFolder).c_str());
     }
-    if (Exists(folder) && !RemoveDirectoryW(SystemPath(folder).c_str())) {
+    if (PathExists(folder) && !RemoveDirectoryW(SystemPath(folder).c_str())) {
         LogWrite(L"Left: %ls\\ - it holds files the pack did not put there\n", folder.c_str());
         return true;
     }
@@ -224,7 +219,7 @@ bool UninstallPack(const std::wstring& gameFolder, UninstallCounters& progress,
     if (!LoadRecord(gameFolder, record)) return false;
     OpenPendingLines(gameFolder);
     progress.filesTotal = (int)record.files.size();
-    std::wstring game = FullGameFolder(gameFolder);
+    std::wstring game = FullFolder(gameFolder);
     std::vector<RecordedFile> remaining;
     for (const RecordedFile& file : record.files) {
         if (!IsUndoablePath(gameFolder, file.path)) {
@@ -245,7 +240,7 @@ bool UninstallPack(const std::wstring& gameFolder, UninstallCounters& progress,
                 ++summary.kept;
                 summary.keptFiles.push_back(game + file.path);
                 // Its original stays kept, and the record with it.
-                if (!file.replacedOriginal || !Exists(BackupPathFor(gameFolder, file.path))) break;
+                if (!file.replacedOriginal || !PathExists(BackupPathFor(gameFolder, file.path))) break;
                 remaining.push_back(file);
                 progress.filesDone.fetch_add(1);
                 continue;
@@ -269,6 +264,6 @@ bool UninstallPack(const std::wstring& gameFolder, UninstallCounters& progress,
     }
     ClosePendingLines();
     summary.finished = FinishRemovedRecord(gameFolder)
-                    && (!Exists(RecordFolderOf(gameFolder)) || finishHandedOver);
+                    && (!PathExists(RecordFolderOf(gameFolder)) || finishHandedOver);
     return true;
 }
