@@ -12,6 +12,7 @@
 #include "app/state.h"
 #include "app/uninstall_window.h"
 #include "app/version_file.h"
+#include "mods/files_in_use.h"
 #include "mods/record/install_record.h"
 #include "mods/record/uninstaller.h"
 
@@ -190,6 +191,34 @@ std::wstring ClosingMessage(const UninstallSummary& s)
     return text;
 }
 
+// Files another program still holds after the wait: the user may close it and try again.
+bool AskToRetryUninstall(const UninstallSummary& summary)
+{
+    std::wstring text = L"次のファイルが他のプログラムで使用されているため、削除できません:\n\n"
+                      + HeldFilesList(summary.inUseFiles, ProgramsHolding(summary.inUseFiles))
+                      + L"\nこれらのファイルを使っているプログラムを閉じてから［再試行］を押してください。\n"
+                        L"［キャンセル］を押すと、これらのファイルを残してアンインストールを終えます"
+                        L"（もう一度アンインストールすると削除されます）。";
+    return MessageBoxW(nullptr, text.c_str(), QuestionCaption, MB_RETRYCANCEL | MB_ICONWARNING)
+        == IDRETRY;
+}
+
+// The uninstall behind its progress window, and again for as long as the user closes what
+// held files and asks to retry; what the earlier passes removed and restored counts too.
+void UninstallAsked(HINSTANCE instance, Run& run)
+{
+    RunBehindProgressWindow(instance, run.progress, UninstallThread, &run);
+    while (!run.summary.inUseFiles.empty() && AskToRetryUninstall(run.summary)) {
+        UninstallSummary done = run.summary;
+        run.summary = UninstallSummary();
+        run.progress.filesDone = 0;
+        run.progress.filesTotal = 0;
+        RunBehindProgressWindow(instance, run.progress, UninstallThread, &run);
+        run.summary.removed += done.removed;
+        run.summary.restored += done.restored;
+    }
+}
+
 int CouldNotStart(const std::wstring& reason)
 {
     LogWrite(L"Could not start: %ls\n", reason.c_str());
@@ -254,7 +283,7 @@ int Uninstall(HINSTANCE instance, const Switches& switches)
     if (silent)
         UninstallThread(&run);
     else
-        RunBehindProgressWindow(instance, run.progress, UninstallThread, &run);
+        UninstallAsked(instance, run);
     LogSummary(run.summary);
     if (!silent)
         MessageBoxW(nullptr, ClosingMessage(run.summary).c_str(), QuestionCaption,

@@ -39,6 +39,36 @@ const wchar_t* FailureReason(const ModOutcome& outcome, wchar_t (&status)[32])
     }
 }
 
+const wchar_t* InstallFailureReason(InstallFailure failure)
+{
+    switch (failure) {
+    case InstallFailure::InUse: return L"ファイルが他のプログラムで使用中です";
+    case InstallFailure::Refused: return L"ゲームフォルダーに置けない名前のファイルがあります";
+    case InstallFailure::Unreadable: return L"アーカイブを読み込めません";
+    case InstallFailure::DamagedData: return L"アーカイブのデータが壊れています";
+    case InstallFailure::WriteFailed: return L"ファイルを書き込めません";
+    case InstallFailure::NotReplaced: return L"ファイルを置き換えられません";
+    default: return nullptr;
+    }
+}
+
+std::wstring FileNameIn(const std::wstring& path)
+{
+    size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
+// A mod kept out whole, or taken back out: not installed, why, and the file that was
+// the cause (and how many more were held).
+std::wstring NotInstalledText(const ModOutcome& outcome, const wchar_t* reason)
+{
+    std::wstring text = std::wstring(L"未インストール（") + reason;
+    if (!outcome.failedFile.empty()) text += L": " + FileNameIn(outcome.failedFile);
+    if (outcome.installFailure == InstallFailure::InUse && outcome.filesFailed > 1)
+        text += L" ほか " + std::to_wstring(outcome.filesFailed - 1) + L" 個";
+    return text + L"）";
+}
+
 std::wstring OutcomeText(const ModOutcome& outcome)
 {
     wchar_t text[96];
@@ -51,6 +81,8 @@ std::wstring OutcomeText(const ModOutcome& outcome)
         return text;
     case ModStage::InstallFailed:
         if (outcome.diskFull) return L"インストール失敗（ディスクの空き容量が不足しています）";
+        if (const wchar_t* reason = InstallFailureReason(outcome.installFailure))
+            return NotInstalledText(outcome, reason);
         if (outcome.filesFailed <= 0) return L"インストール失敗";
         wsprintfW(text, L"インストール失敗（%d 個のファイル）", outcome.filesFailed);
         return text;

@@ -7,8 +7,10 @@
 
 #include "mods/catalog.h"
 #include "mods/download/download_worker.h"
+#include "mods/install/held_files_check.h"
 #include "mods/install/install_worker.h"
 #include "resources/resource.h"
+#include "wizard/held_files_question.h"
 #include "wizard/page_common.h"
 #include "wizard/wizard.h"
 
@@ -39,6 +41,7 @@ void OnInstallInit(HWND page)
 {
     SendDlgItemMessageW(page, IDC_INSTALL_BAR, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
     SetTimer(page, RefreshTimer, RefreshMs, nullptr);
+    AskToRetryHeldFiles = AskFromInstallWorker;
     worker = CreateThread(nullptr, 0, InstallWorker, &InstallProgress, 0, nullptr);
     workerStarted = worker != nullptr;
 }
@@ -81,9 +84,20 @@ void ShowInstallProgress(HWND page)
     SetDlgItemTextW(page, IDC_INSTALL_FILE, current);
 }
 
+// The worker's own question, about files another program holds, comes first: it waits
+// for the answer.
+bool AnswerWorker(HWND page)
+{
+    questionOpen = true;
+    bool asked = AnswerWorkerQuestion(page);
+    questionOpen = false;
+    if (asked && workerEnded) MoveOn(page);
+    return asked;
+}
+
 void OnRefresh(HWND page)
 {
-    if (questionOpen) return;
+    if (questionOpen || AnswerWorker(page)) return;
     if (!worker || WaitForSingleObject(worker, 0) == WAIT_OBJECT_0)
         OnWorkerEnded(page);
     else

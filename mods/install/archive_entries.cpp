@@ -8,13 +8,6 @@
 
 namespace {
 
-// Without bzip2 support minizip hands back a bzip2 entry's raw bytes as if they
-// were its data, so only stored and deflated entries are opened at all.
-bool IsReadableMethod(const ArchiveEntry& entry)
-{
-    return entry.info.compression_method == 0 || entry.info.compression_method == Z_DEFLATED;
-}
-
 bool IsShiftJisLeadByte(unsigned char c)
 {
     return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
@@ -61,6 +54,13 @@ bool ReadEntry(unzFile archive, ArchiveEntry& entry)
     for (char* c = entry.name; *c; ++c)
         if (*c == '/') *c = '\\';
     return true;
+}
+
+// Without bzip2 support minizip hands back a bzip2 entry's raw bytes as if they
+// were its data, so only stored and deflated entries are opened at all.
+bool IsReadableMethod(const ArchiveEntry& entry)
+{
+    return entry.info.compression_method == 0 || entry.info.compression_method == Z_DEFLATED;
 }
 
 bool OpenEntryData(unzFile archive, const ArchiveEntry& entry)
@@ -137,14 +137,15 @@ int CountArchiveFiles(const wchar_t* archivePath)
     unzFile archive = OpenArchiveForReading(archivePath);
     if (!archive) return 0;  // also right for an empty archive
     // Counted from the central directory alone: opening each entry would read the
-    // whole archive once more. An entry that cannot be read ends the count, as it
-    // ends the installation.
+    // whole archive once more. An installed entry that cannot be read ends the count, as
+    // it keeps the archive out; one left out by the rule is never read.
     int count = 0;
     ArchiveEntry entry;
     while (ReadEntry(archive, entry)) {
         if (!EntryIsDirectory(entry)) {
-            if (!IsReadableMethod(entry)) break;
-            ++count;
+            bool readable = IsReadableMethod(entry);
+            if (!readable && IsSelectedEntry(entry.name)) break;
+            if (readable) ++count;
         }
         if (unzGoToNextFile(archive) == UNZ_END_OF_LIST_OF_FILE) break;
     }

@@ -17,6 +17,8 @@ struct ArchiveEntry {
 
 // The current entry's header. False when the archive's directory cannot be read.
 bool ReadEntry(unzFile archive, ArchiveEntry& entry);
+// Whether the entry's method is one minizip reads faithfully: stored or deflated.
+bool IsReadableMethod(const ArchiveEntry& entry);
 // Opens the current entry's data; false for a method minizip cannot read faithfully.
 bool OpenEntryData(unzFile archive, const ArchiveEntry& entry);
 bool EntryIsDirectory(const ArchiveEntry& entry);

@@ -12,7 +12,9 @@
 #include "mods/game_path.h"
 #include "mods/install/archive_entries.h"
 #include "mods/install/archive_file.h"
+#include "mods/install/archive_plan.h"
 #include "mods/install/file_replace.h"
+#include "mods/install/held_files_check.h"
 #include "mods/install/install_progress.h"
 #include "mods/install/write_pool.h"
 #include "mods/record/recorded_install.h"
@@ -55,6 +57,22 @@ void LogEntryOutcome(const std::wstring& destination, WriteOutcome outcome)
     case WriteOutcome::NotMoved:
         LogNotReplaced(destination);
         return;
+    case WriteOutcome::InUse:
+        LogInUse(destination);
+        return;
+    }
+}
+
+InstallFailure FailureOf(WriteOutcome outcome)
+{
+    switch (outcome) {
+    case WriteOutcome::Written: return InstallFailure::None;
+    case WriteOutcome::DamagedData: return InstallFailure::DamagedData;
+    case WriteOutcome::NotMoved: return InstallFailure::NotReplaced;
+    case WriteOutcome::InUse: return InstallFailure::InUse;
+    case WriteOutcome::NotCreated:
+    case WriteOutcome::NotWritten:
+    default: return InstallFailure::WriteFailed;
     }
 }
 
@@ -64,6 +82,7 @@ struct ArchiveRun {
     std::wstring gameFolder;
     std::wstring fullGameFolder;  // absolute, normalised, ending in a backslash
     InstallCounters& progress;
+    InstallAttempt& attempt;
     WritePool* pool;
     bool allInstalled;
     // Each folder is made once: asking the system for a folder that exists costs as
@@ -79,13 +98,20 @@ void MakeFolderOnce(ArchiveRun& run, const std::wstring& folder)
     run.foldersMade.insert(folder);
 }
 
-// Every selected entry moves the count, installed or not.
-void NoteEntryOutcome(ArchiveRun& run, WriteOutcome outcome)
+// The first entry that did not go in is the mod's failure, and the walk ends with it.
+void NoteFailure(ArchiveRun& run, InstallFailure failure, const std::wstring& file)
 {
-    if (outcome != WriteOutcome::Written) {
-        run.allInstalled = false;
-        run.progress.filesFailed.fetch_add(1);
-    }
+    run.allInstalled = false;
+    run.progress.filesFailed.fetch_add(1);
+    if (run.attempt.failure != InstallFailure::None) return;
+    run.attempt.failure = failure;
+    run.attempt.failedFile = file;
+}
+
+// Every selected entry moves the count, installed or not.
+void NoteEntryOutcome(ArchiveRun& run, const std::wstring& destination, WriteOutcome outcome)
+{
+    if (outcome != WriteOutcome::Written) NoteFailure(run, FailureOf(outcome), destination);
     run.progress.filesInstalled.fetch_add(1);
 }
 
@@ -94,7 +120,7 @@ void EntryDone(ArchiveRun& run, const std::wstring& destination, WriteOutcome ou
 {
     LogWrite(L"Installing: %ls\n", destination.c_str());
     LogEntryOutcome(destination, outcome);
-    NoteEntryOutcome(run, outcome);
+    NoteEntryOutcome(run, destination, outcome);
 }
 
 RetireJob Retire(ArchiveRun& run)
@@ -157,6 +183,7 @@ void QueueEntry(ArchiveRun& run, const ArchiveEntry& entry, const std::wstring& 
     if (!ReadWholeEntry(run.archive, entry, job.bytes)) {
         job.needsWrite = false;
         job.outcome = WriteOutcome::DamagedData;
+        run.allInstalled = false;  // nothing after it is placed; it is logged in its turn
     }
     SubmitJob(run.pool);
 }
@@ -191,7 +218,7 @@ void ExtractLargeEntry(ArchiveRun& run, const ArchiveEntry& entry, const std::ws
         }
     }
     LogEntryOutcome(destination, outcome);
-    NoteEntryOutcome(run, outcome);
+    NoteEntryOutcome(run, destination, outcome);
 }
 
 void InstallEntry(ArchiveRun& run, const ArchiveEntry& entry, const std::wstring& destination,
@@ -203,78 +230,72 @@ void InstallEntry(ArchiveRun& run, const ArchiveEntry& entry, const std::wstring
         ExtractLargeEntry(run, entry, destination, fullDestination);
 }
 
-// Decides where a selected entry goes. False, with the reason logged, for a name
-// that must not be installed.
+// Where a selected entry goes; false, with the reason logged, for a name that must not
+// be installed (which the plan has refused already, unless the archive changed since).
 bool DestinationFor(ArchiveRun& run, const ArchiveEntry& entry, std::wstring& destination,
                     std::wstring& fullDestination)
 {
-    if (entry.nameTooLong) {
-        FinishQueuedEntries(run);
-        LogWrite(L"Skipped: %ls... - the entry name is too long\n", EscapedName(entry.name).c_str());
-        return false;
+    EntryPlace place = PlaceOfEntry(entry, run.gameFolder, run.fullGameFolder, destination,
+                                    fullDestination);
+    if (place == EntryPlace::Inside) return true;
+    FinishQueuedEntries(run);
+    LogRefusedEntry(entry, place, run.gameFolder, destination);
+    NoteFailure(run, InstallFailure::Refused, destination);
+    return false;
+}
+
+// The walk that places the entries, ending at the first that does not go in.
+void PlaceEntries(ArchiveRun& run, const wchar_t* archivePath)
+{
+    ArchiveEntry entry;
+    while (run.allInstalled) {
+        if (!ReadEntry(run.archive, entry)) {
+            FinishQueuedEntries(run);
+            LogWrite(L"Failed: %ls - the archive's directory is damaged\n", archivePath);
+            NoteFailure(run, InstallFailure::Unreadable, archivePath);
+            return;
+        }
+        if (!EntryIsDirectory(entry) && IsSelectedEntry(entry.name)) {
+            std::wstring destination, fullDestination;
+            if (!DestinationFor(run, entry, destination, fullDestination)) return;
+            if (!OpenEntryData(run.archive, entry)) {
+                FinishQueuedEntries(run);
+                LogWrite(L"Failed: %ls - its data cannot be unpacked (method %d)\n",
+                         destination.c_str(), (int)entry.info.compression_method);
+                NoteFailure(run, InstallFailure::Unreadable, destination);
+                return;
+            }
+            InstallEntry(run, entry, destination, fullDestination);
+        }
+        if (unzGoToNextFile(run.archive) == UNZ_END_OF_LIST_OF_FILE) return;
     }
-    std::wstring wide;
-    bool utf8 = false;
-    if (!DecodeEntryName(entry.name, (entry.info.flag & Utf8NameFlag) != 0, wide, utf8)) {
-        FinishQueuedEntries(run);
-        LogWrite(L"Skipped: %ls - the entry name is neither UTF-8 nor Shift_JIS\n",
-                 EscapedName(entry.name).c_str());
-        return false;
-    }
-    destination = run.gameFolder + L"\\" + wide;
-    bool safe = IsSafeRelativePath(wide);
-    if (safe) fullDestination = FullPathOf(destination);
-    if (!safe || !IsInsideFullFolder(fullDestination, run.fullGameFolder)) {
-        FinishQueuedEntries(run);
-        LogWrite(L"Refused: %ls - the entry would be written outside the game folder\n",
-                 wide.c_str());
-        return false;
-    }
-    return true;
 }
 
 }  // namespace
 
 bool ArchiveInstaller(const wchar_t* archivePath, const wchar_t* gameFolder,
-                      InstallCounters& progress)
+                      InstallCounters& progress, InstallAttempt* attempt)
 {
+    InstallAttempt unused;
+    InstallAttempt& told = attempt ? *attempt : unused;
     unzFile archive = OpenArchiveForReading(archivePath);
     if (!archive && IsEmptyZip(archivePath)) return true;
     if (!archive) {
         LogWrite(L"Failed: %ls - not a readable zip archive\n", archivePath);
+        told.failure = InstallFailure::Unreadable;
+        told.failedFile = archivePath;
         return false;
     }
-    ArchiveRun run{archive, gameFolder, FullFolder(gameFolder), progress,
-                   StartWritePool(Writers, Slots), true, {}};
-    ArchiveEntry entry;
-    for (;;) {
-        if (!ReadEntry(archive, entry)) {
-            FinishQueuedEntries(run);
-            LogWrite(L"Failed: %ls - the archive's directory is damaged\n", archivePath);
-            run.allInstalled = false;
-            break;
-        }
-        if (!EntryIsDirectory(entry)) {
-            if (!OpenEntryData(archive, entry)) {
-                FinishQueuedEntries(run);
-                LogWrite(L"Failed: %ls - an entry cannot be read (method %d); the rest of the "
-                         L"archive is not installed\n",
-                         archivePath, (int)entry.info.compression_method);
-                run.allInstalled = false;
-                break;
-            }
-            std::wstring destination, fullDestination;
-            if (IsSelectedEntry(entry.name)) {
-                if (DestinationFor(run, entry, destination, fullDestination)) {
-                    InstallEntry(run, entry, destination, fullDestination);
-                } else {
-                    run.allInstalled = false;
-                    progress.filesFailed.fetch_add(1);
-                }
-            }
-        }
-        if (unzGoToNextFile(archive) == UNZ_END_OF_LIST_OF_FILE) break;
+    std::vector<std::wstring> destinations;
+    if (!PlanArchive(archive, archivePath, gameFolder, destinations, told)
+        || !NoDestinationHeld(destinations, told)) {
+        unzClose(archive);
+        return false;
     }
+    told.placingBegun = true;
+    ArchiveRun run{archive, gameFolder, FullFolder(gameFolder), progress, told,
+                   StartWritePool(Writers, Slots), true, {}};
+    PlaceEntries(run, archivePath);
     FinishQueuedEntries(run);
     StopWritePool(run.pool);
     unzClose(archive);

@@ -5,6 +5,7 @@
 
 #include "app/install_log.h"
 #include "app/long_path.h"
+#include "mods/files_in_use.h"
 #include "mods/journal.h"
 #include "mods/record/recorded_install.h"
 #include "mods/worker_pause.h"
@@ -13,8 +14,9 @@ namespace {
 
 // Renaming through the open handle saves opening the file once more, which costs a
 // third of the time of a small file; MoveFileExW is the fallback where a file system
-// cannot rename that way.
-bool RenameOverDestination(FileReplace& replace)
+// cannot rename that way, and the way to try again while another program holds the
+// destination (or, a virus scanner say, the file just written).
+HeldResult RenameOverDestination(FileReplace& replace)
 {
     std::wstring destination = SystemPath(replace.destination);
     size_t nameBytes = destination.size() * sizeof(wchar_t);
@@ -29,9 +31,12 @@ bool RenameOverDestination(FileReplace& replace)
                 != FALSE;
     CloseHandle(replace.file);
     replace.file = INVALID_HANDLE_VALUE;
-    return renamed
-        || MoveFileExW(SystemPath(replace.temporary).c_str(), destination.c_str(),
-                       MOVEFILE_REPLACE_EXISTING);
+    if (renamed) return HeldResult::Done;
+    std::wstring temporary = SystemPath(replace.temporary);
+    return RetryWhileHeld(replace.destination, [&] {
+        return MoveFileExW(temporary.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING)
+            != FALSE;
+    });
 }
 
 }  // namespace
@@ -46,9 +51,14 @@ bool BeginReplace(const std::wstring& destination, FileReplace& replace,
     if (RecordingInstall() && sha256.empty()) replace.hash.Start();
     WaitWhileWorkersPaused();
     NoteInJournal(replace.temporary);
-    // DELETE access lets the finished file be renamed through this handle.
-    replace.file = CreateFileW(SystemPath(replace.temporary).c_str(), GENERIC_WRITE | DELETE, 0, nullptr,
-                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // DELETE access lets the finished file be renamed through this handle. A temporary
+    // file left by a killed run may still be held by whoever was reading it.
+    std::wstring temporary = SystemPath(replace.temporary);
+    RetryWhileHeld(replace.temporary, [&] {
+        replace.file = CreateFileW(temporary.c_str(), GENERIC_WRITE | DELETE, 0, nullptr,
+                                   CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        return replace.file != INVALID_HANDLE_VALUE;
+    });
     return replace.file != INVALID_HANDLE_VALUE;
 }
 
@@ -75,17 +85,23 @@ CommitResult CommitReplace(FileReplace& replace, unsigned long long expectedSize
         AbortReplace(replace);
         return CommitResult::NotMoved;
     }
-    bool placed = RenameOverDestination(replace);
-    PlacementEnded(replace.destination, placed);
-    if (placed) return CommitResult::Done;
+    HeldResult placed = RenameOverDestination(replace);
+    PlacementEnded(replace.destination, placed == HeldResult::Done);
+    if (placed == HeldResult::Done) return CommitResult::Done;
     DeleteFileW(SystemPath(replace.temporary).c_str());
-    return CommitResult::NotMoved;
+    return placed == HeldResult::Held ? CommitResult::InUse : CommitResult::NotMoved;
 }
 
 void LogNotReplaced(const std::wstring& destination)
 {
     LogWrite(L"Failed: %ls - the file could not be replaced; it is in use or read-only\n",
              destination.c_str());
+}
+
+void LogInUse(const std::wstring& destination)
+{
+    LogWrite(L"Failed: %ls - the file is in use by another program%ls\n", destination.c_str(),
+             HeldByText(ProgramsHolding({destination})).c_str());
 }
 
 void AbortReplace(FileReplace& replace)

@@ -27,11 +27,13 @@ bool BeginReplace(const std::wstring& destination, FileReplace& replace,
 // False when the bytes could not all be written.
 bool WriteReplace(FileReplace& replace, const void* bytes, DWORD count);
 // Moves the temporary file over the destination when exactly expectedSize bytes
-// were written, noting it in the install record first. On any failure only the
-// temporary file is removed.
-enum class CommitResult { Done, WrongSize, NotMoved };
+// were written, noting it in the install record first; a destination another program
+// holds is waited for a moment. On any failure only the temporary file is removed.
+enum class CommitResult { Done, WrongSize, NotMoved, InUse };
 CommitResult CommitReplace(FileReplace& replace, unsigned long long expectedSize);
 // The log line of a commit that could not move the file into place.
 void LogNotReplaced(const std::wstring& destination);
+// The log line of a destination another program held for longer than the wait.
+void LogInUse(const std::wstring& destination);
 // Removes the temporary file; the destination is untouched.
 void AbortReplace(FileReplace& replace);

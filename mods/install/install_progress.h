@@ -4,6 +4,9 @@
 #include <windows.h>
 #include <atomic>
 #include <cstdint>
+#include <string>
+
+#include "mods/mod_outcome.h"
 
 // The counters need no lock; currentFile is display text behind a slim lock so the
 // page never reads it half written.
@@ -16,6 +19,15 @@ struct InstallCounters {
     SRWLOCK currentFileLock = SRWLOCK_INIT;
 };
 extern InstallCounters InstallProgress;
+
+// One mod's install as its installer reports it to the worker.
+struct InstallAttempt {
+    int row = -1;  // the catalogue row, named in a question about held files
+    InstallFailure failure = InstallFailure::None;
+    std::wstring failedFile;  // the file that could not be placed, or the first held one
+    int filesHeld = 0;
+    bool placingBegun = false;  // past the checks: files or folders may have been placed
+};
 
 void SetCurrentFile(InstallCounters& progress, const wchar_t* path);
 void GetCurrentFile(InstallCounters& progress, wchar_t (&path)[256]);

@@ -9,5 +9,7 @@
 DWORD WINAPI InstallWorker(LPVOID counters);
 
 // Copies a downloaded package into GameFolder\mods\GameVersion under its own file
-// name, creating that folder when it is missing. False when it was not installed.
-bool InstallPackage(const wchar_t* packagePath, InstallCounters& progress);
+// name, creating that folder when it is missing. False when it was not installed;
+// attempt then says why.
+bool InstallPackage(const wchar_t* packagePath, InstallCounters& progress,
+                    InstallAttempt* attempt = nullptr);

@@ -64,6 +64,7 @@ WriteOutcome OutcomeOfCommit(CommitResult result)
     switch (result) {
     case CommitResult::Done: return WriteOutcome::Written;
     case CommitResult::WrongSize: return WriteOutcome::DamagedData;
+    case CommitResult::InUse: return WriteOutcome::InUse;
     case CommitResult::NotMoved:
     default: return WriteOutcome::NotMoved;
     }

@@ -11,7 +11,7 @@
 
 #include "mods/install/file_replace.h"
 
-enum class WriteOutcome { Written, NotCreated, NotWritten, DamagedData, NotMoved };
+enum class WriteOutcome { Written, NotCreated, NotWritten, DamagedData, NotMoved, InUse };
 // What a commit's result means for the file: a size other than the one stated means
 // the data was damaged.
 WriteOutcome OutcomeOfCommit(CommitResult result);

@@ -34,6 +34,11 @@ std::wstring BackupPathFor(const std::wstring& gameFolder, const std::wstring& r
          + name;
 }
 
+std::wstring EarlierBytesPathFor(const std::wstring& gameFolder, const std::wstring& relative)
+{
+    return BackupPathFor(gameFolder, relative) + L".earlier";
+}
+
 bool RelativeToGame(const std::wstring& fullGameFolder, const std::wstring& path,
                     std::wstring& relative)
 {

@@ -12,6 +12,9 @@ std::wstring PendingFileOf(const std::wstring& gameFolder);
 // Where the original of a relative path is kept: one flat folder, names made unique
 // by a hash of the path, so no backup path nests deeper than the game's own.
 std::wstring BackupPathFor(const std::wstring& gameFolder, const std::wstring& relative);
+// Where the pack's earlier bytes at a path are kept while a mod replaces them, beside
+// the backups, which go with them.
+std::wstring EarlierBytesPathFor(const std::wstring& gameFolder, const std::wstring& relative);
 // Relative path of a file inside the game folder (made absolute by FullFolder); false
 // when it lies outside.
 bool RelativeToGame(const std::wstring& fullGameFolder, const std::wstring& path,

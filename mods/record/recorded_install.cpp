@@ -3,101 +3,19 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <unordered_map>
-#include <unordered_set>
 
 #include "app/install_log.h"
 #include "app/long_path.h"
 #include "mods/catalog.h"
 #include "mods/game_path.h"
+#include "mods/files_in_use.h"
 #include "mods/record/install_record.h"
+#include "mods/record/install_session.h"
 #include "mods/record/uninstall_entry.h"
 #include "mods/record/uninstaller.h"
 #include "mods/sha256.h"
 
 namespace {
-
-// What a path was before a file was noted for it, until the move ends.
-enum class Before { Nothing, PackFile, Original, OriginalMovedAway };
-struct Placement {
-    Before before = Before::Nothing;
-    RecordedFile prior;  // for PackFile
-};
-
-struct Session {
-    bool active = false;
-    std::wstring game;
-    std::wstring fullGame;
-    InstallRecord record;
-    // By PathKey; an entry taken out of the record keeps its slot with an empty path.
-    std::unordered_map<std::wstring, size_t> files;
-    std::unordered_map<std::wstring, size_t> folders;
-    std::unordered_map<std::wstring, Placement> placing;
-    std::unordered_set<std::wstring> placedThisRun;
-    // By PathKey: folders this run made, in which nothing but its own files can be.
-    std::unordered_set<std::wstring> foldersMade;
-    std::wstring mod;
-    bool entryWritten = false;
-};
-
-Session session;
-SRWLOCK sessionLock = SRWLOCK_INIT;
-
-struct Hold {
-    Hold() { AcquireSRWLockExclusive(&sessionLock); }
-    ~Hold() { ReleaseSRWLockExclusive(&sessionLock); }
-};
-
-void IndexRecord()
-{
-    session.files.clear();
-    session.folders.clear();
-    for (size_t i = 0; i < session.record.files.size(); ++i)
-        session.files[PathKey(session.record.files[i].path)] = i;
-    for (size_t i = 0; i < session.record.folders.size(); ++i)
-        session.folders[PathKey(session.record.folders[i].path)] = i;
-}
-
-bool PutFile(const RecordedFile& file)
-{
-    auto found = session.files.emplace(PathKey(file.path), session.record.files.size());
-    if (found.second)
-        session.record.files.push_back(file);
-    else
-        session.record.files[found.first->second] = file;
-    return AppendPendingLine(file.earlierSha256.empty() ? FileLine(file) : ReplacingLine(file));
-}
-
-void ForgetFile(const std::wstring& relative)
-{
-    auto found = session.files.find(PathKey(relative));
-    if (found == session.files.end()) return;
-    session.record.files[found->second].path.clear();
-    session.files.erase(found);
-    AppendPendingLine(ForgetFileLine(relative));
-}
-
-void ForgetFolder(const std::wstring& relative)
-{
-    auto found = session.folders.find(PathKey(relative));
-    if (found == session.folders.end()) return;
-    session.record.folders[found->second].path.clear();
-    session.folders.erase(found);
-    AppendPendingLine(ForgetFolderLine(relative));
-}
-
-void DropForgotten()
-{
-    auto& files = session.record.files;
-    files.erase(std::remove_if(files.begin(), files.end(),
-                               [](const RecordedFile& f) { return f.path.empty(); }),
-                files.end());
-    auto& folders = session.record.folders;
-    folders.erase(std::remove_if(folders.begin(), folders.end(),
-                                 [](const RecordedFolder& f) { return f.path.empty(); }),
-                  folders.end());
-    IndexRecord();
-}
 
 unsigned long long RecordedBytes()
 {
@@ -117,37 +35,83 @@ void WriteEntry()
     session.entryWritten = WriteUninstallEntry(session.game, RecordedBytes());
 }
 
-// A path the record does not name can hold an original only outside the folders this
-// run made. Knowing it saves asking the system for every file: under Wine, a name that
-// is not there costs a scan of its folder. The record's own folder is always asked
-// about: its backups and files are made there without a note.
-bool MayHoldOriginal(const std::wstring& key, const std::wstring& destination)
+// Folders this run made hold nothing but its own files, but for the record's own folder,
+// where its backups and files are made without a note.
+bool InFolderMade(const std::wstring& key)
 {
     size_t cut = key.rfind(L'\\');
-    bool inFolderMade = cut != std::wstring::npos && session.foldersMade.count(key.substr(0, cut))
-                     && PathKey(key.substr(0, key.find(L'\\'))) != PathKey(RecordFolderName);
-    return !inFolderMade && IsExistingFile(destination);
+    return cut != std::wstring::npos && session.foldersMade.count(key.substr(0, cut))
+        && PathKey(key.substr(0, key.find(L'\\'))) != PathKey(RecordFolderName);
 }
 
-// Keeps the bytes of a file the pack did not place, once its line names them: a hard
-// link in the backups costs no copy and leaves the file where it is until the new one
-// is moved over it. Where the file system has no hard links, the original is moved
-// there instead. A crash before the link or the move leaves the original in its place,
-// which the record's line knows by its hash.
-bool KeepOriginal(const std::wstring& destination, const std::wstring& relative,
-                  Placement& placement)
+// A path the record does not name can hold an original only outside the folders this
+// run made. Knowing it saves asking the system for every file: under Wine, a name that
+// is not there costs a scan of its folder.
+bool MayHoldOriginal(const std::wstring& key, const std::wstring& destination)
 {
+    return !InFolderMade(key) && IsExistingFile(destination);
+}
+
+enum class Keeping { Kept, NothingThere, Failed };
+
+// Links the file at destination to kept, which costs no copy and leaves it in place until
+// the new file is moved over it; a file system without hard links gets a move. The link
+// is tried first: under Wine each name asked for that is not there costs a scan of its
+// folder, and the backups can be many.
+Keeping KeepBytesAt(const std::wstring& destination, const std::wstring& kept, Placement& placement)
+{
+    std::wstring at = SystemPath(kept);
+    std::wstring from = SystemPath(destination);
+    placement.kept = kept;
+    placement.keptMoved = false;
+    if (CreateHardLinkW(at.c_str(), from.c_str(), nullptr)) return Keeping::Kept;
+    DWORD error = GetLastError();
+    if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) {
+        DeleteFileW(at.c_str());  // left by a run killed before it noted the file
+        if (CreateHardLinkW(at.c_str(), from.c_str(), nullptr)) return Keeping::Kept;
+        error = GetLastError();
+    }
+    placement.kept.clear();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return Keeping::NothingThere;
+    if (RetryWhileHeld(destination, [&] { return MoveFileExW(from.c_str(), at.c_str(), 0) != FALSE; })
+        != HeldResult::Done)
+        return Keeping::Failed;
+    placement.kept = kept;
+    placement.keptMoved = true;
+    return Keeping::Kept;
+}
+
+void MakeBackupFolder()
+{
+    if (session.backupFolderMade) return;
+    session.backupFolderMade = true;
     std::wstring record = RecordFolderOf(session.game);
     CreateDirectoryW(SystemPath(record).c_str(), nullptr);
     CreateDirectoryW(SystemPath(record + L"\\backup").c_str(), nullptr);
-    std::wstring backup = SystemPath(BackupPathFor(session.game, relative));
-    std::wstring original = SystemPath(destination);
-    DeleteFileW(backup.c_str());  // left by a run killed before it noted the file
+}
+
+// Keeps the bytes of a file the pack did not place in the backups, once its line names
+// them. A crash before the link or the move leaves the original in its place, which the
+// record's line knows by its hash.
+bool KeepOriginal(const std::wstring& destination, const std::wstring& relative,
+                  Placement& placement)
+{
+    MakeBackupFolder();
     placement.before = Before::Original;
-    if (CreateHardLinkW(backup.c_str(), original.c_str(), nullptr)) return true;
-    if (!MoveFileExW(original.c_str(), backup.c_str(), 0)) return false;
-    placement.before = Before::OriginalMovedAway;
-    return true;
+    return KeepBytesAt(destination, BackupPathFor(session.game, relative), placement)
+        == Keeping::Kept;
+}
+
+// The pack's earlier bytes at a path, from an earlier run or an earlier mod of this one,
+// are kept until the mod that replaces them is whole, so that a mod that cannot go in
+// whole is taken back out to exactly what was there.
+bool KeepEarlierBytes(const std::wstring& destination, const std::wstring& relative,
+                      Placement& placement)
+{
+    MakeBackupFolder();
+    Keeping keeping = KeepBytesAt(destination, EarlierBytesPathFor(session.game, relative), placement);
+    placement.keptUntilWhole = keeping == Keeping::Kept;
+    return keeping != Keeping::Failed;  // with nothing there, nothing is put back
 }
 
 // A path whose placement a crash cut short holds the pack's earlier bytes or its later
@@ -181,33 +145,38 @@ bool KeepOriginalStillInPlace(const std::wstring& destination, const RecordedFil
         return true;  // not the original: the uninstall will say so
     Placement kept;
     if (!KeepOriginal(destination, file.path, kept)) return false;
-    placement.before = kept.before == Before::OriginalMovedAway ? Before::OriginalMovedAway
-                                                                : Before::PackFile;
+    // Moved away, the original is what goes back if the file is not placed.
+    if (kept.keptMoved) {
+        placement.kept = kept.kept;
+        placement.keptMoved = true;
+    }
     return true;
 }
 
-// What the record said of a path before a file was noted for it holds again, and a
-// kept original goes back where it was moved from.
+// What the record said of a path before a file was noted for it holds again, and kept
+// bytes go back where they were moved from; those linked for this placement go.
 void TakeBackNote(const std::wstring& relative, const std::wstring& destination,
                   const Placement& placement)
 {
-    session.placedThisRun.erase(PathKey(relative));
-    std::wstring backup = SystemPath(BackupPathFor(session.game, relative));
-    switch (placement.before) {
-    case Before::PackFile:
-        PutFile(placement.prior);
-        return;
-    case Before::OriginalMovedAway:
-        // Still in the backups, the original stays noted, and an uninstall puts it back.
-        if (!MoveFileExW(backup.c_str(), SystemPath(destination).c_str(), 0)) return;
-        break;
-    case Before::Original:
-        DeleteFileW(backup.c_str());
-        break;
-    case Before::Nothing:
-        break;
+    std::wstring key = PathKey(relative);
+    session.placedThisRun.erase(key);
+    auto first = session.modPlaced.find(key);
+    if (first != session.modPlaced.end() && !session.modPlacements[first->second].placed)
+        session.modPlaced.erase(first);  // the mod has not placed this path after all
+    if (placement.keptMoved) {
+        bool back = RetryWhileHeld(destination, [&] {
+                        return MoveFileExW(SystemPath(placement.kept).c_str(),
+                                           SystemPath(destination).c_str(), 0) != FALSE;
+                    }) == HeldResult::Done;
+        // Still in the backups, an original stays noted, and an uninstall puts it back.
+        if (!back && placement.before == Before::Original) return;
+    } else if (!placement.kept.empty()) {
+        DeleteFileW(SystemPath(placement.kept).c_str());
     }
-    ForgetFile(relative);
+    if (placement.before == Before::PackFile)
+        PutFile(placement.prior);
+    else
+        ForgetFile(relative);
 }
 
 }  // namespace
@@ -234,6 +203,9 @@ void SetRecordedMod(int row)
 {
     Hold hold;
     session.mod = ModCatalog[row].key;
+    session.modPlacements.clear();
+    session.modPlaced.clear();
+    session.modFolders.clear();
 }
 
 bool NoteFileBeforePlacing(const std::wstring& destination, unsigned long long size,
@@ -267,19 +239,34 @@ bool NoteFileBeforePlacing(const std::wstring& destination, unsigned long long s
         file.replacedOriginal = original = true;
     }
     // The line comes first: whatever a crash leaves at the path, the record names it.
+    bool firstByMod = !session.modPlaced.count(key);
     session.placedThisRun.insert(key);
     bool kept = PutFile(file);
     if (kept && original) kept = KeepOriginal(destination, file.path, placement);
     if (kept && placement.before == Before::PackFile)
         kept = KeepOriginalStillInPlace(destination, placement.prior, placement);
+    if (kept && placement.before == Before::PackFile && firstByMod && placement.kept.empty())
+        kept = KeepEarlierBytes(destination, file.path, placement);
     if (kept) {
         session.placing[key] = placement;
+        if (firstByMod) {
+            session.modPlaced[key] = session.modPlacements.size();
+            session.modPlacements.push_back(ModPlacement{file.path, placement, false});
+        }
         return true;
     }
     // A file the record cannot name, or whose original cannot be kept, could never be
     // uninstalled: it is not placed.
     TakeBackNote(file.path, destination, placement);
     return false;
+}
+
+bool IsInFolderMadeThisRun(const std::wstring& path)
+{
+    if (!session.active) return false;
+    Hold hold;
+    std::wstring relative;
+    return RelativeToGame(session.fullGame, path, relative) && InFolderMade(PathKey(relative));
 }
 
 void PlacementEnded(const std::wstring& destination, bool placed)
@@ -297,6 +284,8 @@ void PlacementEnded(const std::wstring& destination, bool placed)
         TakeBackNote(relative, destination, placement);
         return;
     }
+    auto first = session.modPlaced.find(key);
+    if (first != session.modPlaced.end()) session.modPlacements[first->second].placed = true;
     auto file = session.files.find(key);
     if (file != session.files.end()) session.record.files[file->second].earlierSha256.clear();
 }
@@ -318,6 +307,7 @@ void CreateFolderRecorded(const std::wstring& folder)
                 // A folder the record cannot name is not made; nor is what goes in it.
                 if (!AppendPendingLine(FolderLine(session.record.folders.back()))) return;
             }
+            session.modFolders.push_back(relative);
             missing.push_back(PathKey(relative));
             path = path.substr(0, path.rfind(L'\\'));
         }
@@ -332,11 +322,13 @@ void RemoveFilesNoLongerInstalled(int row)
     if (!session.active) return;
     Hold hold;
     std::wstring mod = ModCatalog[row].key;
+    HeldWait wait;
     for (const RecordedFile& file : std::vector<RecordedFile>(session.record.files)) {
         if (file.path.empty() || file.mod != mod || session.placedThisRun.count(PathKey(file.path)))
             continue;
         if (!IsUndoablePath(session.game, file.path)) continue;
-        UndoResult result = UndoRecordedFile(session.game, file, L" - the mod no longer installs it");
+        UndoResult result = UndoRecordedFile(session.game, file, L" - the mod no longer installs it",
+                                             wait);
         if (result != UndoResult::InUse && result != UndoResult::Changed) ForgetFile(file.path);
     }
     // The folders made for those files, now empty; deepest first.

@@ -19,6 +19,9 @@ bool NoteFileBeforePlacing(const std::wstring& destination, unsigned long long s
 // before holds again and a kept original goes back.
 void PlacementEnded(const std::wstring& destination, bool placed);
 
+// Whether path lies in a folder this run made, where nothing but its own files can be.
+bool IsInFolderMadeThisRun(const std::wstring& path);
+
 // Makes folder and every missing folder above it, noting those inside the game folder.
 void CreateFolderRecorded(const std::wstring& folder);
 

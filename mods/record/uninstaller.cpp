@@ -11,11 +11,14 @@
 namespace {
 
 // Puts the original back over whatever is at destination, in one rename.
-bool PutOriginalBack(const std::wstring& backup, const std::wstring& destination)
+bool PutOriginalBack(const std::wstring& backup, const std::wstring& destination, HeldWait& wait)
 {
-    return MoveFileExW(SystemPath(backup).c_str(), SystemPath(destination).c_str(),
-                       MOVEFILE_REPLACE_EXISTING)
-        != FALSE;
+    return RetryWhileHeld(destination, wait, [&] {
+               return MoveFileExW(SystemPath(backup).c_str(), SystemPath(destination).c_str(),
+                                  MOVEFILE_REPLACE_EXISTING)
+                   != FALSE;
+           })
+        == HeldResult::Done;
 }
 
 UndoResult Left(const std::wstring& path)
@@ -41,11 +44,12 @@ bool IsPackBytes(const RecordedFile& file, unsigned long long size, const std::s
 }
 
 UndoResult UndoPresentFile(const std::wstring& path, const std::wstring& backup,
-                           const RecordedFile& file, const wchar_t* reason)
+                           const RecordedFile& file, const wchar_t* reason, HeldWait& wait)
 {
     std::string sha256;
     unsigned long long size = 0;
-    if (!HashFile(path, sha256, size)) return Left(path);
+    if (RetryWhileHeld(path, wait, [&] { return HashFile(path, sha256, size); }) != HeldResult::Done)
+        return Left(path);
     // The original in its place: put back by a run a crash stopped before it said so, or
     // never replaced by one stopped before the move.
     if (file.replacedOriginal && size == file.originalSize && sha256 == file.originalSha256) {
@@ -55,12 +59,14 @@ UndoResult UndoPresentFile(const std::wstring& path, const std::wstring& backup,
     bool packBytes = IsPackBytes(file, size, sha256);
     if (packBytes && file.replacedOriginal) {
         if (!PathExists(backup)) return OriginalMissing(path);
-        if (!PutOriginalBack(backup, path)) return Left(path);
+        if (!PutOriginalBack(backup, path, wait)) return Left(path);
         LogWrite(L"Restored: %ls - the original is back\n", path.c_str());
         return UndoResult::Restored;
     }
     if (packBytes) {
-        if (!DeleteFileW(SystemPath(path).c_str())) return Left(path);
+        if (RetryWhileHeld(path, wait, [&] { return DeleteFileW(SystemPath(path).c_str()) != FALSE; })
+            != HeldResult::Done)
+            return Left(path);
         LogWrite(L"Removed: %ls%ls\n", path.c_str(), reason);
         return UndoResult::Removed;
     }
@@ -156,7 +162,7 @@ bool IsUndoablePath(const std::wstring& gameFolder, const std::wstring& relative
 }
 
 UndoResult UndoRecordedFile(const std::wstring& gameFolder, const RecordedFile& file,
-                            const wchar_t* reason)
+                            const wchar_t* reason, HeldWait& wait)
 {
     std::wstring path = FullFolder(gameFolder) + file.path;
     std::wstring backup = BackupPathFor(gameFolder, file.path);
@@ -165,7 +171,7 @@ UndoResult UndoRecordedFile(const std::wstring& gameFolder, const RecordedFile& 
         // Gone already: the original, if one was kept, has its place back.
         if (!file.replacedOriginal) return UndoResult::AlreadyUndone;
         if (!PathExists(backup)) return OriginalMissing(path);
-        if (!PutOriginalBack(backup, path)) return Left(path);
+        if (!PutOriginalBack(backup, path, wait)) return Left(path);
         LogWrite(L"Restored: %ls - the original is back\n", path.c_str());
         return UndoResult::Restored;
     }
@@ -173,7 +179,7 @@ UndoResult UndoRecordedFile(const std::wstring& gameFolder, const RecordedFile& 
         LogWrite(L"Kept: %ls - changed since it was installed\n", path.c_str());
         return UndoResult::Changed;
     }
-    return UndoPresentFile(path, backup, file, reason);
+    return UndoPresentFile(path, backup, file, reason, wait);
 }
 
 void CountUndoWork(const InstallRecord& record, int& files, int& originals)
@@ -221,13 +227,14 @@ bool UninstallPack(const std::wstring& gameFolder, UninstallCounters& progress,
     progress.filesTotal = (int)record.files.size();
     std::wstring game = FullFolder(gameFolder);
     std::vector<RecordedFile> remaining;
+    HeldWait wait;  // one wait for all the files other programs hold
     for (const RecordedFile& file : record.files) {
         if (!IsUndoablePath(gameFolder, file.path)) {
             LogWrite(L"Refused: %ls - the record names a path outside the game folder\n",
                      file.path.c_str());
             ++summary.refused;
         } else {
-            switch (UndoRecordedFile(gameFolder, file, L"")) {
+            switch (UndoRecordedFile(gameFolder, file, L"", wait)) {
             case UndoResult::Removed: ++summary.removed; break;
             case UndoResult::Restored: ++summary.restored; break;
             case UndoResult::AlreadyUndone: break;
@@ -247,6 +254,7 @@ bool UninstallPack(const std::wstring& gameFolder, UninstallCounters& progress,
             case UndoResult::InUse:
                 ++summary.left;
                 summary.keptFiles.push_back(game + file.path);
+                summary.inUseFiles.push_back(game + file.path);
                 remaining.push_back(file);
                 progress.filesDone.fetch_add(1);
                 continue;

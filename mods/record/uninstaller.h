@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "mods/files_in_use.h"
 #include "mods/record/install_record.h"
 
 enum class UndoResult {
@@ -20,9 +21,10 @@ enum class UndoResult {
 };
 
 // Undoes one recorded file of the game folder,
-// logging what it did with reason after the path for a removal.
+// logging what it did with reason after the path for a removal. A file another program
+// holds is waited for, within wait.
 UndoResult UndoRecordedFile(const std::wstring& gameFolder, const RecordedFile& file,
-                            const wchar_t* reason);
+                            const wchar_t* reason, HeldWait& wait);
 // True when a relative path from a record may be touched: inside the game folder and
 // not inside the record folder itself.
 bool IsUndoablePath(const std::wstring& gameFolder, const std::wstring& relative);
@@ -40,6 +42,7 @@ struct UninstallSummary {
     int refused = 0;
     int missing = 0;  // of those left, the files whose originals were not in the backups
     std::vector<std::wstring> keptFiles;  // full paths of the files kept or left
+    std::vector<std::wstring> inUseFiles;  // of those, the ones another program holds
     bool finished = false;  // the record, the copy and the entry are gone
 };
 

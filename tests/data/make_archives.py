@@ -109,23 +109,43 @@ def main(out):
     with open(os.path.join(out, "truncated.zip"), "wb") as f:
         f.write(whole[:len(whole) // 2])
 
-    # Damage: a changed data byte in a stored and in a deflated entry, and a stored
-    # entry whose headers promise more bytes than it holds (its CRC still matches).
-    damaged = os.path.join(out, "damaged.zip")
+    # One damaged entry between two good ones, for each way the damage shows: a flipped
+    # byte in stored and in deflated data, and a stored entry whose headers promise more
+    # bytes than it holds (its CRC still matches).
     text = "".join(chr(0x41 + (i * 7919) % 57) for i in range(3000))
-    with zipfile.ZipFile(damaged, "w") as archive:
-        for name, method in [("mods/good.txt", DEFLATED), ("mods/stored_bad.txt", STORED),
-                             ("mods/deflated_bad.txt", DEFLATED), ("mods/short.txt", STORED),
-                             ("mods/after.txt", DEFLATED)]:
-            info = zipfile.ZipInfo(name, date_time=(2024, 5, 1, 12, 0, 0))
-            info.compress_type = method
-            archive.writestr(info, name + "\n" + text)
-    flip_data_byte(damaged, "mods/stored_bad.txt")
-    flip_data_byte(damaged, "mods/deflated_bad.txt")
-    start, info = data_offset(damaged, "mods/short.txt")
-    bigger = struct.pack("<I", info.file_size + 10)
-    patch(damaged, info.header_offset + 22, bigger)
-    patch(damaged, central_entry_offset(damaged, "mods/short.txt") + 24, bigger)
+    for bad, method in (("stored_bad", STORED), ("deflated_bad", DEFLATED), ("short", STORED)):
+        damaged = os.path.join(out, f"damaged_{bad}.zip")
+        with zipfile.ZipFile(damaged, "w") as archive:
+            for name, kind in [("mods/good.txt", DEFLATED), (f"mods/{bad}.txt", method),
+                               ("mods/after.txt", DEFLATED)]:
+                info = zipfile.ZipInfo(name, date_time=(2024, 5, 1, 12, 0, 0))
+                info.compress_type = kind
+                archive.writestr(info, name + "\n" + text)
+        if bad == "short":
+            start, info = data_offset(damaged, "mods/short.txt")
+            bigger = struct.pack("<I", info.file_size + 10)
+            patch(damaged, info.header_offset + 22, bigger)
+            patch(damaged, central_entry_offset(damaged, "mods/short.txt") + 24, bigger)
+        else:
+            flip_data_byte(damaged, f"mods/{bad}.txt")
+
+    # A mod and its update, which is damaged after it has replaced some of the mod's
+    # files, some of the game's and added new ones: the update cannot go in whole.
+    with zipfile.ZipFile(os.path.join(out, "whole_first.zip"), "w") as archive:
+        for i in range(3):
+            archive.writestr(f"res_mods/1.8.0.1/gui/orig/{i}.xml", f"first {i}")
+        for i in range(5):
+            archive.writestr(f"mods/1.8.0.1/fw/n{i}.txt", f"first n{i}")
+    update = os.path.join(out, "update_damaged.zip")
+    with zipfile.ZipFile(update, "w") as archive:
+        for i in range(4):
+            archive.writestr(f"res_mods/1.8.0.1/gui/orig/{i}.xml", f"update {i}")
+        for i in range(3):
+            archive.writestr(f"mods/1.8.0.1/fw/n{i}.txt", f"update n{i}")
+            archive.writestr(f"mods/1.8.0.1/fw/new/deeper/m{i}.txt", f"update m{i}")
+        archive.writestr("mods/1.8.0.1/fw/bad.txt", text)
+        archive.writestr("mods/1.8.0.1/fw/z.txt", "after the damage")
+    flip_data_byte(update, "mods/1.8.0.1/fw/bad.txt")
 
     # Info-ZIP packing a folder as a user would, with its directory entries and
     # non-ASCII names stored as the file system's UTF-8 bytes without the flag.

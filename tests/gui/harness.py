@@ -27,6 +27,7 @@ INSTALLER_EXE = pathlib.Path(
     os.environ.get("GUI_INSTALLER_EXE", BUILD_DIR / "ZelkorsModsPackSetup.exe"))
 DRIVER_EXE = pathlib.Path(os.environ.get("GUI_DRIVER_EXE", BUILD_DIR / "tests" / "guidriver.exe"))
 SLEEPER_EXE = pathlib.Path(os.environ.get("GUI_SLEEPER_EXE", BUILD_DIR / "tests" / "sleeper.exe"))
+HOLDER_EXE = pathlib.Path(os.environ.get("GUI_HOLDER_EXE", BUILD_DIR / "tests" / "holder.exe"))
 PREFIX_DIR = BUILD_DIR / "wine-gui"
 OFFLINE_PREFIX_DIR = BUILD_DIR / "wine-gui-offline"
 SCREENSHOT_DIR = BUILD_DIR / "screenshots"
@@ -243,6 +244,31 @@ class WineDesktop:
         if self.xvfb:
             self.xvfb.stop()
             self.xvfb = None
+
+
+class Holder:
+    """Another program of the desktop holding a file open, reading and sharing reading
+    only, as a running launcher or an editor does (holder.exe): from when the object is
+    made until release() or MS milliseconds later."""
+
+    def __init__(self, desktop, windows_path, ms=600000):
+        SCRATCH_DIR.mkdir(parents=True, exist_ok=True)
+        name = f"holder-{os.getpid()}-{time.monotonic_ns()}"
+        self.ready, self.release_file = SCRATCH_DIR / f"{name}.ready", SCRATCH_DIR / f"{name}.go"
+        as_windows = lambda path: "Z:" + str(path).replace("/", "\\")
+        self.process = desktop.start(HOLDER_EXE, args=[windows_path, as_windows(self.ready),
+                                                       as_windows(self.release_file), str(ms)])
+        deadline = time.monotonic() + 30
+        while not self.ready.exists():
+            if self.process.poll() is not None or time.monotonic() > deadline:
+                raise RuntimeError(f"holder.exe could not hold {windows_path}")
+            time.sleep(0.01)
+
+    def release(self):
+        self.release_file.touch()
+        self.process.wait(30)
+        self.ready.unlink(missing_ok=True)
+        self.release_file.unlink(missing_ok=True)
 
 
 _desktop = None

@@ -5,7 +5,7 @@ uninstall; what a player does next (uninstall; or install again, then uninstall;
 uninstall again) must give the game folder back byte for byte and folder for folder,
 with the Apps & Features entry gone.
 
-CRASH_ROUNDS (default 5) and CRASH_SEED (default 22) choose the rounds;
+CRASH_ROUNDS (default 7, every scenario once) and CRASH_SEED (default 22) choose the rounds;
 scripts/soak-crashes.sh runs many more.
 
 Run through ctest (gui.crash) or by hand from tests/gui:
@@ -14,6 +14,7 @@ Run through ctest (gui.crash) or by hand from tests/gui:
 
 import os
 import random
+import re
 import signal
 import subprocess
 import time
@@ -24,19 +25,25 @@ from mods_server import ServedTestCase
 from test_install import GAME_FOLDER, zip_bytes
 from test_uninstall import UNINSTALL_KEY, folder_state, split_command_line
 
-ROUNDS = int(os.environ.get("CRASH_ROUNDS", 5))
+ROUNDS = int(os.environ.get("CRASH_ROUNDS", 7))
+# A log line with the time it was written (INSTALLER_LOG_TIMES), in Unix milliseconds.
+STAMPED = re.compile(r"^\[(\d+\.\d)\] (.*)$", re.M)
 SEED = int(os.environ.get("CRASH_SEED", 22))
 
 # The game's own files the two archives write over: the first replaces 40 of them, the
 # second 20 of those again; 10 are left alone.
 ORIGINALS = [f"res_mods/1.8.0.1/gui/game/{i:02d}.xml" for i in range(50)]
-# What happens after the first step, which is killed or runs whole.
+# What happens after the first step, which is killed or runs whole. A damaged install
+# serves the first archive with a damaged entry just before its last, so that it is
+# taken back out after placing nearly all of it: kills land inside that rollback too.
 SCENARIOS = (
     ("install killed", "uninstall"),
     ("install killed", "install", "uninstall"),
     ("install killed", "uninstall killed", "uninstall"),
     ("install", "uninstall killed", "uninstall"),
     ("install", "install killed", "uninstall"),
+    ("install damaged killed", "uninstall"),
+    ("install", "install damaged killed", "install", "uninstall"),
 )
 
 
@@ -49,15 +56,18 @@ def pseudo_random(rng, size):
 
 
 def served_mods(rng):
-    """The package and the two archives, as (row, bytes)."""
+    """The package, the two archives and the first one damaged, as bytes."""
     first = [(f"res_mods/1.8.0.1/fieldwatch/{i % 15}/f{i}.xml", pseudo_random(rng, 200 + i % 700))
              for i in range(1500)]
     first += [(name, b"<fieldwatch/>" + pseudo_random(rng, 300)) for name in ORIGINALS[:40]]
     first.append(("mods/1.8.0.1/fieldwatch/big.smpkg", pseudo_random(rng, 4 << 20)))
+    damaged = first[:-1] + [("mods/1.8.0.1/fieldwatch/bad.xml", pseudo_random(rng, 3000)),
+                            first[-1]]
     second = [(f"mods/1.8.0.1/qvx/{i % 11}/q{i}.smpkg", pseudo_random(rng, 500))
               for i in range(110)]
     second += [(name, b"<qvx/>" + pseudo_random(rng, 200)) for name in ORIGINALS[20:40]]
-    return ((0, pseudo_random(rng, 3 << 20)), (1, zip_bytes(first)), (2, zip_bytes(second)))
+    return (pseudo_random(rng, 3 << 20), zip_bytes(first), zip_bytes(second),
+            zip_bytes(damaged, damaged=len(damaged) - 2))
 
 
 class CrashTests(ServedTestCase):
@@ -65,9 +75,13 @@ class CrashTests(ServedTestCase):
     def setUp(self):
         super().setUp()
         self.rng = random.Random(SEED)
-        for row, data in served_mods(self.rng):
-            self.server.replace(row, data)
+        self.served = served_mods(self.rng)
+        for row in range(3):
+            self.server.replace(row, self.served[row])
         self.game = self.desktop.game_folder()
+        # Times in the log tell when a damaged install is taken back out.
+        self.desktop.env["INSTALLER_LOG_TIMES"] = "1"
+        self.addCleanup(self.desktop.env.pop, "INSTALLER_LOG_TIMES", None)
         self.originals = {name: b"<game/>" + pseudo_random(self.rng, 1000) for name in ORIGINALS}
 
     def fresh_game(self):
@@ -131,8 +145,9 @@ class CrashTests(ServedTestCase):
         """Runs STEP to its end, or kills it KILL_AFTER seconds after its start; returns
         (exit code or None when killed, seconds it ran)."""
         exe, args = self.command(step)
+        self.server.replace(1, self.served[3 if "damaged" in step else 1])
         self.session.remove_log()
-        started = time.monotonic()
+        started, self.started_at = time.monotonic(), time.time()
         self.session.start(args=args, exe=exe)
         if kill_after is not None:
             while time.monotonic() - started < kill_after:
@@ -146,6 +161,23 @@ class CrashTests(ServedTestCase):
         self.wait_for("the uninstaller's copies to end",
                       lambda: True if not self.installer_processes() else None, 30)
         return code, time.monotonic() - started
+
+    def moments(self, *pieces):
+        """Seconds from the last step's start to the first line holding each of PIECES."""
+        found = {}
+        for stamp, line in STAMPED.findall(self.logged()):
+            for piece in pieces:
+                if piece in line:
+                    found.setdefault(piece, float(stamp) / 1000 - self.started_at)
+        return [found[piece] for piece in pieces]
+
+    def kill_moment(self, step, length):
+        """When to kill STEP: anywhere in it, or for a damaged install, around the time it
+        was taken back out in a whole run, into an empty folder or over an install."""
+        if "damaged" in step:
+            failed, rolled_back = self.rollback[(self.game / "ZelkorsModsPack").exists()]
+            return self.rng.uniform(max(0.05, failed - 0.05), rolled_back + 0.05)
+        return self.rng.uniform(0.05, 1.15 * length[step.split()[0]])
 
     def logged(self):
         try:
@@ -164,20 +196,35 @@ class CrashTests(ServedTestCase):
         code, length["uninstall"] = self.run_step("uninstall")
         self.assertEqual(0, code, self.logged())
         self.assertEqual(before, folder_state(self.game))
+        self.rollback = {}
+        for over_an_install in (False, True):
+            if over_an_install:
+                self.assertEqual(0, self.run_step("install")[0], self.logged())
+            code, length["install damaged"] = self.run_step("install damaged")
+            self.assertEqual(3, code, self.logged())
+            self.rollback[over_an_install] = self.moments("damaged data in the archive",
+                                                          "Rolled back: fieldwatch - ")
+            code, _ = self.run_step("uninstall")
+            self.assertEqual(0, code, self.logged())
+            self.assertEqual(before, folder_state(self.game))
 
-        outcomes = [f"whole install {length['install']:.2f} s, uninstall {length['uninstall']:.2f} s"]
+        outcomes = [f"whole install {length['install']:.2f} s, uninstall {length['uninstall']:.2f} s"
+                    f", taken back out {self.rollback[False][0]:.2f}-{self.rollback[False][1]:.2f} s"
+                    f" (over an install {self.rollback[True][0]:.2f}-{self.rollback[True][1]:.2f} s)"]
         for round_number in range(ROUNDS):
             scenario = SCENARIOS[round_number % len(SCENARIOS)]
             before = self.fresh_game()
             story = []
             for step in scenario:
-                kind = step.split()[0]
-                kill_after = (self.rng.uniform(0.05, 1.15 * length[kind])
-                              if step.endswith("killed") else None)
+                kind = step.replace(" killed", "")
+                kill_after = self.kill_moment(step, length) if step.endswith("killed") else None
                 state = folder_state(self.game)
                 code, ran = self.run_step(step, kill_after)
-                lines = self.logged().count("\n")
-                story.append(f"{step} at {ran:.2f} s ({lines} lines logged)" if code is None
+                log = self.logged()
+                # A kill between a damaged entry's line and the mod's rollback line.
+                rolling = "damaged data" in log and "Rolled back:" not in log
+                story.append(f"{step} at {ran:.2f} s ({log.count(chr(10))} lines logged"
+                             f"{', in the rollback' if rolling else ''})" if code is None
                              else f"{kind} -> {code}")
             what = f"round {round_number} (seed {SEED}): {', '.join(story)}\n{self.logged()}"
             after = folder_state(self.game)

@@ -10,7 +10,9 @@
 #include "app/install_log.h"
 #include "app/state.h"
 #include "mods/download/download_worker.h"
+#include "mods/install/held_files_check.h"
 #include "mods/install/install_worker.h"
+#include "mods/mod_outcome.h"
 #include "mods/journal.h"
 #include "mods/record/install_record.h"
 #include "mods/record/uninstaller.h"
@@ -39,18 +41,18 @@ protected:
         GameVersion.clear();
     }
     // A download of a test archive under the name the catalogue gave it.
-    std::wstring DownloadArchive(const wchar_t* testArchive, const wchar_t* name)
+    std::wstring DownloadArchive(const wchar_t* testArchive, const wchar_t* name, int row = 0)
     {
         std::wstring path = downloads + L"\\" + name;
         CopyFileW(TestArchive(testArchive).c_str(), path.c_str(), FALSE);
-        DownloadedFiles.push_back({path, true});
+        DownloadedFiles.push_back({path, true, row});
         return path;
     }
-    std::wstring DownloadPackage(const wchar_t* name)
+    std::wstring DownloadPackage(const wchar_t* name, int row = 0)
     {
         scratch.Write(std::wstring(L"ダウンロード\\") + name,
                       std::string(PackageBytes, sizeof PackageBytes - 1));
-        DownloadedFiles.push_back({downloads + L"\\" + name, false});
+        DownloadedFiles.push_back({downloads + L"\\" + name, false, row});
         return downloads + L"\\" + name;
     }
     // Runs the worker on its own thread, as the install page does.
@@ -171,11 +173,11 @@ TEST_F(InstallWorkerRun, InstallsInOrderThenDeletesEveryDownload)
     std::string log = Run(progress);
 
     EXPECT_EQ(9 + 0 + 1, progress.filesToInstall.load());
-    EXPECT_EQ(1 + 7 + 0 + 1, progress.filesInstalled.load());
+    EXPECT_EQ(1 + 7 + 0 + 0, progress.filesInstalled.load());
     EXPECT_EQ(2, progress.failures.load());
     EXPECT_TRUE(FileExists(game + L"\\mods\\1.8.0.1\\音声.smpkg"));
     EXPECT_EQ("mods/音声/ボイス.txt", ReadWholeFile(game + L"\\mods\\音声\\ボイス.txt"));
-    EXPECT_EQ("mods/1.txt", ReadWholeFile(game + L"\\mods\\1.txt"));
+    EXPECT_FALSE(FileExists(game + L"\\mods\\1.txt")) << "an archive that cannot go in whole";
     for (const std::wstring& download : {package, mapping, html, bzip2})
         EXPECT_FALSE(FileExists(download)) << Utf8(download);
 
@@ -188,10 +190,8 @@ TEST_F(InstallWorkerRun, InstallsInOrderThenDeletesEveryDownload)
     for (const wchar_t* relative : fromMapping)
         expected += Line("Installing", game + L"\\" + relative);
     expected += "Failed: " + Utf8(html) + " - not a readable zip archive\r\n";
-    expected += Line("Installing", game + L"\\mods\\1.txt");
-    expected += "Failed: " + Utf8(bzip2)
-              + " - an entry cannot be read (method 12); the rest of the archive is not "
-                "installed\r\n";
+    expected += "Failed: " + Utf8(game + L"\\mods\\2.txt")
+              + " - its data cannot be unpacked (method 12)\r\n";
     for (const std::wstring& download : {package, mapping, html, bzip2})
         expected += Line("Delete", download);
     EXPECT_EQ(expected, log);
@@ -311,4 +311,110 @@ TEST_F(InstallWorkerRun, PackageKeepsTheHashTakenAsItArrived)
     EXPECT_EQ(std::string(64, 'b'), record.files[0].sha256);
     EXPECT_EQ(Sha256Of(PackageBytes, (DWORD)size), record.files[1].sha256);
     EXPECT_EQ(size, record.files[1].size);
+}
+
+// A mod goes in whole or not at all. An update damaged half-way, after it replaced files
+// of its earlier install and of the game and added new ones, is taken back out to the
+// folder as it was before the run, record included; the other mod goes on; and the
+// uninstall gives back the game as it was before either.
+TEST_F(InstallWorkerRun, AModThatCannotGoInWholeIsTakenBackOut)
+{
+    for (int i = 0; i < 4; ++i)
+        scratch.Write(L"ゲーム\\res_mods\\1.8.0.1\\gui\\orig\\" + std::to_wstring(i) + L".xml",
+                      "game " + std::to_string(i));
+    auto beforeAll = FolderState(game);
+    DownloadArchive(L"whole_first.zip", L"fieldwatch.zip", 1);
+    InstallCounters first;
+    Run(first);
+    ASSERT_EQ(0, first.failures.load());
+    auto afterFirst = FolderState(game);
+    InstallRecord recordAfterFirst;
+    ASSERT_TRUE(LoadRecord(game, recordAfterFirst));
+
+    DownloadedFiles.clear();
+    DownloadPackage(L"音声.smpkg");
+    DownloadArchive(L"update_damaged.zip", L"fieldwatch.zip", 1);
+    InstallCounters update;
+    std::string log = Run(update);
+    EXPECT_EQ(1, update.failures.load());
+    EXPECT_EQ(ModStage::InstallFailed, ModOutcomes[1].stage);
+    EXPECT_EQ(InstallFailure::DamagedData, ModOutcomes[1].installFailure);
+    EXPECT_EQ(game + L"\\mods\\1.8.0.1\\fw\\bad.txt", ModOutcomes[1].failedFile);
+    EXPECT_EQ(10, ModOutcomes[1].filesPutBack);
+    EXPECT_EQ(ModStage::Installed, ModOutcomes[0].stage);
+    EXPECT_EQ(1u, Occurrences(log, "Failed: " + Utf8(game) + "\\mods\\1.8.0.1\\fw\\bad.txt"
+                                      " - damaged data in the archive\r\n"))
+        << log;
+    EXPECT_EQ(1u, Occurrences(log, "Rolled back: fieldwatch - 10 files put back (damaged data in "
+                                   "the archive)\r\n"))
+        << log;
+
+    // The mod's paths and the record's own folder as after the first run; the package in.
+    auto afterUpdate = FolderState(game);
+    std::wstring package = L"mods\\1.8.0.1\\音声.smpkg";
+    EXPECT_EQ(std::string(PackageBytes, sizeof PackageBytes - 1), afterUpdate[package]);
+    afterUpdate.erase(package);
+    for (auto& entry : {std::wstring(L"ZelkorsModsPack\\installed.txt"),
+                        std::wstring(L"ZelkorsModsPack\\installing.txt")}) {
+        afterUpdate.erase(entry);
+        afterFirst.erase(entry);
+    }
+    EXPECT_EQ(afterFirst, afterUpdate);
+    InstallRecord record;
+    ASSERT_TRUE(LoadRecord(game, record));
+    std::vector<std::string> lines, linesAfterFirst;
+    for (const RecordedFile& file : record.files)
+        if (file.mod == L"fieldwatch") lines.push_back(FileLine(file));
+    for (const RecordedFile& file : recordAfterFirst.files) linesAfterFirst.push_back(FileLine(file));
+    EXPECT_EQ(linesAfterFirst, lines);
+
+    UninstallCounters undone;
+    UninstallSummary summary;
+    EXPECT_TRUE(UninstallPack(game, undone, summary));
+    EXPECT_TRUE(summary.finished);
+    EXPECT_EQ(beforeAll, FolderState(game));
+}
+
+// In the wizard a file held for good is asked about before anything of its mod is placed:
+// Retry after the program let go installs the mod; no retry leaves that mod out whole,
+// the file named, while the other mod goes on.
+TEST_F(InstallWorkerRun, HeldFileIsAskedAboutAndRetryOrLeaveOut)
+{
+    scratch.Write(L"ゲーム\\x\\mods.txt", "the game's own");
+    std::wstring held = game + L"\\x\\mods.txt";
+    static HANDLE holder;
+    static std::vector<std::wstring> asked;
+    static bool letGo;
+    holder = CreateFileW(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                         nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, holder);
+    AskToRetryHeldFiles = [](int row, const std::vector<std::wstring>& files,
+                             const std::vector<std::wstring>&) {
+        asked.push_back(std::to_wstring(row) + L" " + files.at(0));
+        if (letGo) CloseHandle(holder);
+        return letGo;
+    };
+    for (bool retry : {false, true}) {
+        letGo = retry;
+        asked.clear();
+        DownloadedFiles.clear();
+        DownloadArchive(L"mapping.zip", L"fieldwatch.zip", 1);
+        DownloadPackage(L"音声.smpkg", 2);
+        InstallCounters progress;
+        std::string log = Run(progress);
+        EXPECT_EQ(std::vector<std::wstring>{L"1 " + held}, asked);
+        EXPECT_EQ(retry ? ModStage::Installed : ModStage::InstallFailed, ModOutcomes[1].stage);
+        EXPECT_EQ(ModStage::Installed, ModOutcomes[2].stage);
+        EXPECT_EQ(retry ? "x/mods.txt" : "the game's own", ReadWholeFile(held));
+        EXPECT_EQ(retry, FileExists(game + L"\\pack\\mods\\e.txt"));
+        EXPECT_EQ(retry ? 0u : 1u, Occurrences(log, "Failed: " + Utf8(held)
+                                                   + " - the file is in use by another program\r\n"))
+            << log;
+        EXPECT_EQ(0u, Occurrences(log, "Rolled back")) << "nothing of it was placed";
+        if (!retry) {
+            EXPECT_EQ(InstallFailure::InUse, ModOutcomes[1].installFailure);
+            EXPECT_EQ(held, ModOutcomes[1].failedFile);
+        }
+    }
+    AskToRetryHeldFiles = nullptr;
 }

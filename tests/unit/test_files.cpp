@@ -36,6 +36,32 @@ static void RemoveTree(const std::wstring& folder)
     RemoveDirectoryW(SystemPath(folder).c_str());
 }
 
+static void AddState(const std::wstring& root, const std::wstring& relative,
+                     std::map<std::wstring, std::string>& state)
+{
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(SystemPath(root + L"\\" + relative + L"*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..") continue;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            state[relative + name + L"\\"] = std::string();
+            AddState(root, relative + name + L"\\", state);
+        } else {
+            state[relative + name] = ReadWholeFile(root + L"\\" + relative + name);
+        }
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+}
+
+std::map<std::wstring, std::string> FolderState(const std::wstring& root)
+{
+    std::map<std::wstring, std::string> state;
+    AddState(root, L"", state);
+    return state;
+}
+
 ScratchFolder::~ScratchFolder()
 {
     RemoveTree(root);
@@ -115,4 +141,11 @@ std::string Utf8(const std::wstring& text)
     WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), &bytes[0], size, nullptr,
                         nullptr);
     return bytes;
+}
+
+size_t Occurrences(const std::string& text, const std::string& piece)
+{
+    size_t n = 0;
+    for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) ++n;
+    return n;
 }

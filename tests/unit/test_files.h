@@ -1,5 +1,6 @@
 #pragma once
 // Real files in a fresh folder under the Windows temporary folder, removed afterwards.
+#include <map>
 #include <string>
 
 class ScratchFolder {
@@ -16,6 +17,9 @@ private:
 };
 
 std::string ReadWholeFile(const std::wstring& path);
+// Every file below root with its bytes, and every folder (ending in a backslash, with no
+// bytes), by its path relative to root.
+std::map<std::wstring, std::string> FolderState(const std::wstring& root);
 bool FileExists(const std::wstring& path);
 
 // A file the build wrote, by its path in the build folder: the folder above the one
@@ -27,3 +31,5 @@ std::wstring BuildFile(const std::wstring& relative);
 std::wstring TestArchive(const wchar_t* name);
 
 std::string Utf8(const std::wstring& text);
+// How many times piece stands in text.
+size_t Occurrences(const std::string& text, const std::string& piece);
