@@ -418,3 +418,25 @@ TEST_F(InstallWorkerRun, HeldFileIsAskedAboutAndRetryOrLeaveOut)
     }
     AskToRetryHeldFiles = nullptr;
 }
+
+// A package is one file, placed whole or not at all already; held for good, it is left as
+// it was, named, and unattended nobody is asked.
+TEST_F(InstallWorkerRun, HeldPackageIsLeftAsItWas)
+{
+    scratch.Write(L"ゲーム\\mods\\1.8.0.1\\音声.smpkg", "the earlier package");
+    std::wstring held = game + L"\\mods\\1.8.0.1\\音声.smpkg";
+    HANDLE holder = CreateFileW(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, holder);
+    std::wstring download = DownloadPackage(L"音声.smpkg");
+    InstallCounters progress;
+    std::string log = Run(progress);
+    CloseHandle(holder);
+    EXPECT_EQ(1, progress.failures.load());
+    EXPECT_EQ("the earlier package", ReadWholeFile(held));
+    EXPECT_EQ(InstallFailure::InUse, ModOutcomes[0].installFailure);
+    EXPECT_EQ("Waiting: " + Utf8(held) + " - it is in use by another program\r\n"
+                  + "Failed: " + Utf8(held) + " - the file is in use by another program\r\n"
+                  + Line("Delete", download),
+              log);
+}
