@@ -1,6 +1,7 @@
 #include "app/install_log.h"
 
 #include <windows.h>
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cwchar>
@@ -17,9 +18,10 @@ static std::wstring logPath;
 static CRITICAL_SECTION logLock;
 static INIT_ONCE logLockOnce = INIT_ONCE_STATIC_INIT;
 // With INSTALLER_LOG_TIMES set, every write starts with the wall-clock time in Unix
-// milliseconds, "[1712345678901.2] ", so that a benchmark can tell where a run's time
-// went. Read once, when the log opens.
+// milliseconds and the flushes to the disk so far, "[1712345678901.2 7] ", so that a
+// benchmark can tell where a run's time went. Read once, when the log opens.
 static bool stampTimes = false;
+static std::atomic<unsigned> diskFlushes{0};
 
 static BOOL CALLBACK InitLogLock(PINIT_ONCE, PVOID, PVOID*)
 {
@@ -118,9 +120,15 @@ static std::wstring TimeStamp()
     GetSystemTimeAsFileTime(&now);
     unsigned long long ticks = (unsigned long long)now.dwHighDateTime << 32 | now.dwLowDateTime;
     unsigned long long tenthsMs = (ticks - 116444736000000000ull) / 1000;  // since 1970
-    wchar_t stamp[40];
-    swprintf(stamp, 40, L"[%llu.%u] ", tenthsMs / 10, (unsigned)(tenthsMs % 10));
+    wchar_t stamp[48];
+    swprintf(stamp, 48, L"[%llu.%u %u] ", tenthsMs / 10, (unsigned)(tenthsMs % 10),
+             diskFlushes.load());
     return stamp;
+}
+
+void CountDiskFlush()
+{
+    diskFlushes.fetch_add(1);
 }
 
 void LogWrite(const wchar_t* format, ...)

@@ -16,4 +16,8 @@ void LogWrite(const wchar_t* format, ...);
 
 // The log's bytes for a piece of wide text: UTF-8, each "\n" turned into "\r\n".
 std::string EncodeLogText(const std::wstring& text);
+
+// Counts a flush of a file to the disk (FlushFileBuffers). With INSTALLER_LOG_TIMES set,
+// each write to the log starts with the time and the flushes so far: "[1712345678901.2 7] ".
+void CountDiskFlush();
 std::wstring EscapeControlCharacters(const std::wstring& text);

@@ -16,6 +16,7 @@ constexpr size_t TemporarySuffixChars = 4;
 
 std::wstring journalPath;
 HANDLE journal = INVALID_HANDLE_VALUE;
+bool unflushed = false;
 CRITICAL_SECTION journalLock;
 INIT_ONCE journalLockOnce = INIT_ONCE_STATIC_INIT;
 
@@ -63,13 +64,28 @@ void NoteInJournal(const std::wstring& temporary)
         std::string line = EncodeLogText(temporary + L"\n");
         DWORD written = 0;
         WriteFile(journal, line.data(), (DWORD)line.size(), &written, nullptr);
+        unflushed = true;
     }
+    LeaveCriticalSection(&journalLock);
+}
+
+void FlushJournal()
+{
+    if (journalPath.empty()) return;
+    InitOnceExecuteOnce(&journalLockOnce, InitJournalLock, nullptr, nullptr);
+    EnterCriticalSection(&journalLock);
+    if (unflushed && journal != INVALID_HANDLE_VALUE) {
+        FlushFileBuffers(journal);
+        CountDiskFlush();
+    }
+    unflushed = false;
     LeaveCriticalSection(&journalLock);
 }
 
 void NoteDownloadInJournal(const std::wstring& downloadPath)
 {
     NoteInJournal(downloadPath);
+    FlushJournal();
 }
 
 int RemoveLeftoversOfEarlierRun(const std::wstring& path,
@@ -119,5 +135,6 @@ void EndReplaceJournal()
     if (journal == INVALID_HANDLE_VALUE) return;
     CloseHandle(journal);
     journal = INVALID_HANDLE_VALUE;
+    unflushed = false;
     DeleteFileW(SystemPath(journalPath).c_str());
 }

@@ -21,5 +21,7 @@ int RemoveLeftoversOfEarlierRun(const std::wstring& journalPath,
 void UseReplaceJournal(const std::wstring& journalPath);
 void NoteDownloadInJournal(const std::wstring& downloadPath);
 void EndReplaceJournal();
-// Notes a temporary file before it is made.
+// Notes a temporary file before it is made. Its line must reach the disk (FlushJournal)
+// before the file is made: a power cut keeps only what was flushed.
 void NoteInJournal(const std::wstring& temporary);
+void FlushJournal();

@@ -72,7 +72,8 @@ BARE_GAME = "C:\\Games\\BareLoop"
 # some 30 s after thousands of files are deleted, ext4 takes far longer to make new
 # ones (it skips recently freed inodes), which would be charged to the next run.
 TRASH = WORK / "trash"
-STAMP = re.compile(rb"\[(\d+\.\d)\] ([A-Za-z!]+)")
+# A log write's time and, from builds that count them, the flushes to the disk so far.
+STAMP = re.compile(rb"\[(\d+\.\d)(?: (\d+))?\] ([A-Za-z!]+)")
 PHASES = ("start-up", "download", "check", "write", "record", "delete+exit")
 
 
@@ -107,7 +108,8 @@ def empty_trash(wait):
 
 def phases_of(log, started, ended):
     """Seconds of each phase, from the times the log's writes start with."""
-    stamps = [(float(t) / 1000.0, word.decode()) for t, word in STAMP.findall(log)]
+    found = STAMP.findall(log)
+    stamps = [(float(t) / 1000.0, word.decode()) for t, _, word in found]
     first = {}
     for t, word in stamps:
         first.setdefault(word, t)
@@ -117,9 +119,12 @@ def phases_of(log, started, ended):
     installing = first.get("Installing", done)
     written = max(t for t, word in stamps if word in ("Installing", "Failed", "Skipped"))
     delete = first.get("Delete", written)
-    return {"start-up": downloading - started, "download": done - downloading,
-            "check": installing - done, "write": written - installing,
-            "record": delete - written, "delete+exit": ended - delete}
+    phases = {"start-up": downloading - started, "download": done - downloading,
+              "check": installing - done, "write": written - installing,
+              "record": delete - written, "delete+exit": ended - delete}
+    if found[-1][1]:
+        phases["flushes"] = int(found[-1][1])
+    return phases
 
 
 def run_installer(desktop, session, job):
@@ -219,11 +224,14 @@ def report(jobs, runs, split):
               f" | {statistics.median(job.bare):.2f} ({spread(job.bare)})"
               f" | {statistics.median(ratios):.2f} ({spread(ratios)}) |")
     print("\nWhere the installer's time goes (medians, s); the bare loop's own parts beside")
-    print("| job | " + " | ".join(PHASES) + " | bare: fetch | bare: install | bare: delete |")
-    print("|---|" + "---|" * (len(PHASES) + 3))
+    print("| job | " + " | ".join(PHASES)
+          + " | flushes to the disk | bare: fetch | bare: install | bare: delete |")
+    print("|---|" + "---|" * (len(PHASES) + 4))
     for job in jobs:
         cells = [f"{statistics.median(p[name] for p in job.phases):.2f}"
                  if all(job.phases) else "-" for name in PHASES]
+        flushes = [p["flushes"] for p in job.phases if "flushes" in p]
+        cells.append(f"{statistics.median(flushes):.0f}" if flushes else "-")
         bare = [f"{statistics.median(p[i] for p in job.bare_parts):.2f}" for i in range(3)]
         print(f"| {job.label} | " + " | ".join(cells + bare) + " |")
     if split:

@@ -11,7 +11,7 @@ packages=(
   wine64 wine xvfb xdotool x11-utils imagemagick
   fonts-noto-cjk fonts-wine locales
   cmake make googletest dpkg-dev
-  python3 openssl zip unzip curl util-linux iproute2 git osslsigncode nginx-light
+  python3 openssl zip unzip curl util-linux iproute2 git osslsigncode nginx-light strace
 )
 
 missing=()

@@ -42,7 +42,7 @@ HeldResult RenameOverDestination(FileReplace& replace)
 }  // namespace
 
 bool BeginReplace(const std::wstring& destination, FileReplace& replace,
-                  const std::string& sha256)
+                  const std::string& sha256, bool inJournal)
 {
     replace.destination = destination;
     replace.temporary = TemporaryFileFor(destination);
@@ -50,7 +50,10 @@ bool BeginReplace(const std::wstring& destination, FileReplace& replace,
     replace.givenSha256 = sha256;
     if (RecordingInstall() && sha256.empty()) replace.hash.Start();
     WaitWhileWorkersPaused();
-    NoteInJournal(replace.temporary);
+    if (!inJournal) {
+        NoteInJournal(replace.temporary);
+        FlushJournal();
+    }
     // DELETE access lets the finished file be renamed through this handle. A temporary
     // file left by a killed run may still be held by whoever was reading it.
     std::wstring temporary = SystemPath(replace.temporary);
@@ -85,11 +88,35 @@ CommitResult CommitReplace(FileReplace& replace, unsigned long long expectedSize
         AbortReplace(replace);
         return CommitResult::NotMoved;
     }
+    if (!FlushRecordedLines()) {
+        AbortNotedReplace(replace);
+        return CommitResult::NotMoved;
+    }
+    return CommitNotedReplace(replace, expectedSize);
+}
+
+CommitResult CommitNotedReplace(FileReplace& replace, unsigned long long expectedSize)
+{
+    if (replace.written != expectedSize) {
+        AbortNotedReplace(replace);
+        return CommitResult::WrongSize;
+    }
+    WaitWhileWorkersPaused();
+    if (!KeepBeforePlacing(replace.destination)) {
+        AbortNotedReplace(replace);
+        return CommitResult::NotMoved;
+    }
     HeldResult placed = RenameOverDestination(replace);
     PlacementEnded(replace.destination, placed == HeldResult::Done);
     if (placed == HeldResult::Done) return CommitResult::Done;
     DeleteFileW(SystemPath(replace.temporary).c_str());
     return placed == HeldResult::Held ? CommitResult::InUse : CommitResult::NotMoved;
+}
+
+void AbortNotedReplace(FileReplace& replace)
+{
+    AbortReplace(replace);
+    PlacementEnded(replace.destination, false);
 }
 
 void LogNotReplaced(const std::wstring& destination)

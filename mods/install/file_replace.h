@@ -19,11 +19,12 @@ struct FileReplace {
     std::string givenSha256;  // instead of hash: the caller hashed the bytes already
 };
 
-// Creates the temporary file beside the destination. False when it cannot be made.
+// Creates the temporary file beside the destination, once the journal names it on the
+// disk (inJournal: the caller noted and flushed it). False when it cannot be made.
 // A caller that holds the bytes whole may give their SHA-256 (lower-case hex) for the
 // record, which then is not taken again as they are written.
 bool BeginReplace(const std::wstring& destination, FileReplace& replace,
-                  const std::string& sha256 = std::string());
+                  const std::string& sha256 = std::string(), bool inJournal = false);
 // False when the bytes could not all be written.
 bool WriteReplace(FileReplace& replace, const void* bytes, DWORD count);
 // Moves the temporary file over the destination when exactly expectedSize bytes
@@ -31,6 +32,11 @@ bool WriteReplace(FileReplace& replace, const void* bytes, DWORD count);
 // holds is waited for a moment. On any failure only the temporary file is removed.
 enum class CommitResult { Done, WrongSize, NotMoved, InUse };
 CommitResult CommitReplace(FileReplace& replace, unsigned long long expectedSize);
+// The same for a destination the caller noted in the record and whose line it flushed,
+// with many others (NoteFileBeforePlacing, FlushRecordedLines).
+CommitResult CommitNotedReplace(FileReplace& replace, unsigned long long expectedSize);
+// Removes the temporary file of a noted destination, which is then not placed.
+void AbortNotedReplace(FileReplace& replace);
 // The log line of a commit that could not move the file into place.
 void LogNotReplaced(const std::wstring& destination);
 // The log line of a destination another program held for longer than the wait.

@@ -78,6 +78,10 @@ Moving MoveDownloadIntoPlace(const wchar_t* packagePath, const std::wstring& des
     unsigned long long size = 0;
     if (RecordingInstall() && !PackageHash(packagePath, sha256, size)) return Moving::NotMoved;
     if (!NoteFileBeforePlacing(destination, size, sha256)) return Moving::NotMoved;
+    if (!FlushRecordedLines() || !KeepBeforePlacing(destination)) {
+        PlacementEnded(destination, false);
+        return Moving::NotMoved;
+    }
     std::wstring from = SystemPath(packagePath), to = SystemPath(destination);
     HeldResult moved = RetryWhileHeld(destination, [&] {
         return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;

@@ -10,7 +10,8 @@ struct WritePool {
     CONDITION_VARIABLE jobQueued = CONDITION_VARIABLE_INIT;
     CONDITION_VARIABLE jobFinished = CONDITION_VARIABLE_INIT;
     // Counted from the start; a job's slot is its number modulo the slot count.
-    unsigned long long submitted = 0;  // given to the writers
+    unsigned long long filled = 0;     // filled by the giver
+    unsigned long long submitted = 0;  // handed over to the writers
     unsigned long long taken = 0;      // picked up by a writer
     unsigned long long retired = 0;    // handed back
     std::vector<bool> finished;
@@ -19,18 +20,22 @@ struct WritePool {
 
 namespace {
 
+// A slot's buffer larger than this is given back once written, so that the ring does not
+// keep the largest entries' memory for good.
+constexpr size_t KeptBufferBytes = 128 * 1024;
+
 WriteOutcome WriteWholeFile(WriteJob& job)
 {
     FileReplace replace;
-    if (!BeginReplace(job.destination, replace, job.sha256)) {
-        AbortReplace(replace);
+    if (!BeginReplace(job.destination, replace, job.sha256, true)) {
+        AbortNotedReplace(replace);
         return WriteOutcome::NotCreated;
     }
     if (!WriteReplace(replace, job.bytes.data(), (DWORD)job.bytes.size())) {
-        AbortReplace(replace);
+        AbortNotedReplace(replace);
         return WriteOutcome::NotWritten;
     }
-    return OutcomeOfCommit(CommitReplace(replace, job.expectedSize));
+    return OutcomeOfCommit(CommitNotedReplace(replace, job.expectedSize));
 }
 
 DWORD WINAPI Writer(LPVOID parameter)
@@ -49,6 +54,7 @@ DWORD WINAPI Writer(LPVOID parameter)
 
         WriteJob& job = pool.slots[slot];
         if (job.needsWrite) job.outcome = WriteWholeFile(job);
+        if (job.bytes.capacity() > KeptBufferBytes) std::vector<char>().swap(job.bytes);
 
         AcquireSRWLockExclusive(&pool.lock);
         pool.finished[slot] = true;
@@ -102,7 +108,7 @@ void RetireFinished(WritePool* pool, bool wait, const RetireJob& retire)
 {
     for (;;) {
         AcquireSRWLockExclusive(&pool->lock);
-        if (pool->retired == pool->submitted) {
+        if (pool->retired == pool->submitted) {  // kept jobs are not the writers' yet
             ReleaseSRWLockExclusive(&pool->lock);
             return;
         }
@@ -123,7 +129,7 @@ void RetireFinished(WritePool* pool, bool wait, const RetireJob& retire)
 WriteJob& NextFreeSlot(WritePool* pool, const RetireJob& retire)
 {
     RetireFinished(pool, false, retire);
-    if (pool->submitted - pool->retired == pool->slots.size()) {
+    if (pool->filled - pool->retired == pool->slots.size()) {
         // Every slot is taken: wait for the oldest alone.
         AcquireSRWLockExclusive(&pool->lock);
         size_t slot = (size_t)(pool->retired % pool->slots.size());
@@ -132,27 +138,41 @@ WriteJob& NextFreeSlot(WritePool* pool, const RetireJob& retire)
         ReleaseSRWLockExclusive(&pool->lock);
         RetireFinished(pool, false, retire);
     }
-    WriteJob& job = pool->slots[(size_t)(pool->submitted % pool->slots.size())];
+    WriteJob& job = pool->slots[(size_t)(pool->filled % pool->slots.size())];
     job.needsWrite = true;
     job.outcome = WriteOutcome::Written;
     return job;
 }
 
-void SubmitJob(WritePool* pool)
+void FillJob(WritePool* pool)
 {
-    WriteJob& job = pool->slots[(size_t)(pool->submitted % pool->slots.size())];
+    WriteJob& job = pool->slots[(size_t)(pool->filled % pool->slots.size())];
     bool hashed = job.needsWrite && RecordingInstall();
     job.sha256 = hashed ? Sha256Of(job.bytes.data(), (DWORD)job.bytes.size()) : std::string();
+    ++pool->filled;  // only the giver reads it
+}
+
+std::vector<WriteJob*> KeptJobs(WritePool* pool)
+{
+    std::vector<WriteJob*> kept;
+    for (unsigned long long job = pool->submitted; job < pool->filled; ++job)
+        kept.push_back(&pool->slots[(size_t)(job % pool->slots.size())]);
+    return kept;
+}
+
+void HandOverJobs(WritePool* pool)
+{
     AcquireSRWLockExclusive(&pool->lock);
-    ++pool->submitted;
+    bool any = pool->submitted < pool->filled;
+    pool->submitted = pool->filled;
     ReleaseSRWLockExclusive(&pool->lock);
-    WakeConditionVariable(&pool->jobQueued);
+    if (any) WakeAllConditionVariable(&pool->jobQueued);
 }
 
 bool IsBeingWritten(WritePool* pool, const std::wstring& destination)
 {
     // Only the giver fills slots and retires them, and it is the caller.
-    for (unsigned long long job = pool->retired; job < pool->submitted; ++job) {
+    for (unsigned long long job = pool->retired; job < pool->filled; ++job) {
         const WriteJob& given = pool->slots[(size_t)(job % pool->slots.size())];
         if (CompareStringOrdinal(given.destination.c_str(), -1, destination.c_str(), -1, TRUE)
             == CSTR_EQUAL)

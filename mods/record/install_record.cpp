@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "app/install_log.h"
 #include "app/long_path.h"
 
 namespace {
@@ -28,6 +29,7 @@ bool WriteWholeFile(const std::wstring& path, const std::string& bytes)
     DWORD written = 0;
     bool whole = WriteFile(file, bytes.data(), (DWORD)bytes.size(), &written, nullptr)
               && written == bytes.size() && FlushFileBuffers(file);
+    CountDiskFlush();
     CloseHandle(file);
     if (!whole) DeleteFileW(SystemPath(path).c_str());
     return whole;

@@ -21,6 +21,7 @@ struct Placement {
     std::wstring kept;
     bool keptMoved = false;  // moved there, not linked: the path had nothing meanwhile
     bool keptUntilWhole = false;  // the pack's earlier bytes, not a backup of the record
+    bool firstByMod = false;  // the current mod's first placement at the path
 };
 
 // A path the current mod placed in this run, with what was there before its first

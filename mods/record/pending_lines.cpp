@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "app/install_log.h"
 #include "app/long_path.h"
 #include "mods/record/record_paths.h"
 
@@ -9,6 +10,7 @@ namespace {
 
 std::wstring pendingPath;
 HANDLE pending = INVALID_HANDLE_VALUE;
+bool unflushed = false;  // lines written since the last flush
 CRITICAL_SECTION pendingLock;
 INIT_ONCE pendingLockOnce = INIT_ONCE_STATIC_INIT;
 
@@ -40,6 +42,7 @@ void ClosePendingFile(const wchar_t* remove, bool endRun)
     EnterCriticalSection(&pendingLock);
     if (pending != INVALID_HANDLE_VALUE) CloseHandle(pending);
     pending = INVALID_HANDLE_VALUE;
+    unflushed = false;
     if (remove) DeleteFileW(SystemPath(remove).c_str());
     if (endRun) pendingPath.clear();
     LeaveCriticalSection(&pendingLock);
@@ -62,8 +65,20 @@ bool AppendPendingLine(const std::string& line)
     bool whole = pending != INVALID_HANDLE_VALUE
               && WriteFile(pending, line.data(), (DWORD)line.size(), &written, nullptr)
               && written == line.size();
+    unflushed = unflushed || written > 0;
     LeaveCriticalSection(&pendingLock);
     return whole;
+}
+
+bool FlushPendingLines()
+{
+    if (pendingPath.empty()) return true;
+    EnterCriticalSection(&pendingLock);
+    bool flushed = !unflushed || (pending != INVALID_HANDLE_VALUE && FlushFileBuffers(pending));
+    if (unflushed && pending != INVALID_HANDLE_VALUE) CountDiskFlush();
+    unflushed = unflushed && !flushed;
+    LeaveCriticalSection(&pendingLock);
+    return flushed;
 }
 
 void DiscardPendingLines(const std::wstring& gameFolder)

@@ -9,6 +9,10 @@
 void OpenPendingLines(const std::wstring& gameFolder);
 // False when the line could not be written whole (a full disk).
 bool AppendPendingLine(const std::string& line);
+// Makes the lines written so far reach the disk, once for all of them: a power cut keeps
+// only what was flushed, and a file must not be placed before its line. False when they
+// could not be flushed.
+bool FlushPendingLines();
 void ClosePendingLines();
 // Closes and removes the pending lines once the record holds them.
 void DiscardPendingLines(const std::wstring& gameFolder);

@@ -222,7 +222,6 @@ bool NoteFileBeforePlacing(const std::wstring& destination, unsigned long long s
     std::wstring key = PathKey(file.path);
     Placement placement;
     auto found = session.files.find(key);
-    bool original = false;
     if (found != session.files.end()) {
         // Placed by the pack before: its original, if any, stays the one it had, and
         // its bytes stay the pack's until the new ones are in.
@@ -236,29 +235,44 @@ bool NoteFileBeforePlacing(const std::wstring& destination, unsigned long long s
         file.earlierSha256 = placement.prior.sha256;
     } else if (MayHoldOriginal(key, destination)) {
         if (!HashFile(destination, file.originalSha256, file.originalSize)) return false;
-        file.replacedOriginal = original = true;
+        file.replacedOriginal = true;
+        placement.before = Before::Original;
     }
     // The line comes first: whatever a crash leaves at the path, the record names it.
-    bool firstByMod = !session.modPlaced.count(key);
+    placement.firstByMod = !session.modPlaced.count(key);
     session.placedThisRun.insert(key);
-    bool kept = PutFile(file);
-    if (kept && original) kept = KeepOriginal(destination, file.path, placement);
-    if (kept && placement.before == Before::PackFile)
-        kept = KeepOriginalStillInPlace(destination, placement.prior, placement);
-    if (kept && placement.before == Before::PackFile && firstByMod && placement.kept.empty())
-        kept = KeepEarlierBytes(destination, file.path, placement);
-    if (kept) {
-        session.placing[key] = placement;
-        if (firstByMod) {
-            session.modPlaced[key] = session.modPlacements.size();
-            session.modPlacements.push_back(ModPlacement{file.path, placement, false});
-        }
-        return true;
+    if (!PutFile(file)) {
+        // A file the record cannot name could never be uninstalled: it is not placed.
+        TakeBackNote(file.path, destination, placement);
+        return false;
     }
-    // A file the record cannot name, or whose original cannot be kept, could never be
-    // uninstalled: it is not placed.
-    TakeBackNote(file.path, destination, placement);
-    return false;
+    session.placing[key] = placement;
+    if (placement.firstByMod) {
+        session.modPlaced[key] = session.modPlacements.size();
+        session.modPlacements.push_back(ModPlacement{file.path, placement, false});
+    }
+    return true;
+}
+
+bool KeepBeforePlacing(const std::wstring& destination)
+{
+    if (!session.active) return true;
+    Hold hold;
+    std::wstring relative;
+    if (!RelativeToGame(session.fullGame, destination, relative)) return true;
+    auto found = session.placing.find(PathKey(relative));
+    if (found == session.placing.end()) return true;
+    Placement& placement = found->second;
+    if (placement.before == Before::Original) return KeepOriginal(destination, relative, placement);
+    if (placement.before != Before::PackFile) return true;
+    if (!KeepOriginalStillInPlace(destination, placement.prior, placement)) return false;
+    return !placement.firstByMod || !placement.kept.empty()
+        || KeepEarlierBytes(destination, relative, placement);
+}
+
+bool FlushRecordedLines()
+{
+    return !session.active || FlushPendingLines();
 }
 
 bool IsInFolderMadeThisRun(const std::wstring& path)
@@ -285,36 +299,40 @@ void PlacementEnded(const std::wstring& destination, bool placed)
         return;
     }
     auto first = session.modPlaced.find(key);
-    if (first != session.modPlaced.end()) session.modPlacements[first->second].placed = true;
+    if (first != session.modPlaced.end() && !session.modPlacements[first->second].placed) {
+        session.modPlacements[first->second].placement = placement;
+        session.modPlacements[first->second].placed = true;
+    }
     auto file = session.files.find(key);
     if (file != session.files.end()) session.record.files[file->second].earlierSha256.clear();
 }
 
+bool NoteFolderBeforeMaking(const std::wstring& folder)
+{
+    if (!session.active) return true;
+    Hold hold;
+    std::wstring path = FullPathOf(folder);
+    while (!path.empty() && path.back() == L'\\') path.pop_back();
+    // Noted before they are made: a kill in between leaves a note, not a folder. They
+    // count as this run's from now on, as nothing else can be in them.
+    std::wstring relative;
+    while (RelativeToGame(session.fullGame, path, relative) && !PathExists(path)) {
+        if (!session.folders.count(PathKey(relative))) {
+            session.folders[PathKey(relative)] = session.record.folders.size();
+            session.record.folders.push_back(RecordedFolder{relative, session.mod});
+            if (!AppendPendingLine(FolderLine(session.record.folders.back()))) return false;
+        }
+        session.modFolders.push_back(relative);
+        session.foldersMade.insert(PathKey(relative));
+        path = path.substr(0, path.rfind(L'\\'));
+    }
+    return true;
+}
+
 void CreateFolderRecorded(const std::wstring& folder)
 {
-    std::vector<std::wstring> missing;  // by PathKey
-    if (session.active) {
-        Hold hold;
-        std::wstring path = FullPathOf(folder);
-        while (!path.empty() && path.back() == L'\\') path.pop_back();
-        // Noted before they are made: a kill in between leaves a note, not a folder.
-        std::wstring relative;
-        while (RelativeToGame(session.fullGame, path, relative)
-               && !PathExists(path)) {
-            if (!session.folders.count(PathKey(relative))) {
-                session.folders[PathKey(relative)] = session.record.folders.size();
-                session.record.folders.push_back(RecordedFolder{relative, session.mod});
-                // A folder the record cannot name is not made; nor is what goes in it.
-                if (!AppendPendingLine(FolderLine(session.record.folders.back()))) return;
-            }
-            session.modFolders.push_back(relative);
-            missing.push_back(PathKey(relative));
-            path = path.substr(0, path.rfind(L'\\'));
-        }
-    }
-    if (!CreateFolderTree(folder) || missing.empty()) return;
-    Hold hold;
-    session.foldersMade.insert(missing.begin(), missing.end());
+    // A folder the record cannot name is not made; nor is what goes in it.
+    if (NoteFolderBeforeMaking(folder) && FlushRecordedLines()) CreateFolderTree(folder);
 }
 
 void RemoveFilesNoLongerInstalled(int row)

@@ -15,19 +15,24 @@ Run through ctest (gui.crash) or by hand from tests/gui:
 import os
 import random
 import re
+import shutil
 import signal
 import subprocess
 import time
 import unittest
 
 import harness
+import syscall_order
 from mods_server import ServedTestCase
 from test_install import GAME_FOLDER, zip_bytes
 from test_uninstall import UNINSTALL_KEY, folder_state, split_command_line
 
 ROUNDS = int(os.environ.get("CRASH_ROUNDS", 7))
-# A log line with the time it was written (INSTALLER_LOG_TIMES), in Unix milliseconds.
-STAMPED = re.compile(r"^\[(\d+\.\d)\] (.*)$", re.M)
+# The traced install: a few hundred files, or with TRACE_LARGE the crash rounds' mods.
+TRACE_LARGE = bool(os.environ.get("TRACE_LARGE"))
+# A log line with the time it was written (INSTALLER_LOG_TIMES), in Unix milliseconds,
+# and the flushes to the disk so far.
+STAMPED = re.compile(r"^\[(\d+\.\d)(?: \d+)?\] (.*)$", re.M)
 SEED = int(os.environ.get("CRASH_SEED", 22))
 
 # The game's own files the two archives write over: the first replaces 40 of them, the
@@ -240,6 +245,41 @@ class CrashTests(ServedTestCase):
                 self.assertIn("there is nothing to uninstall there", self.logged(), what)
             outcomes.append(", ".join(story))
         print("\n".join(outcomes))
+
+
+    # ---- a pulled plug -----------------------------------------------------------------
+
+    def test_every_file_is_placed_after_its_line_is_on_the_disk(self):
+        """What a power cut keeps is what was flushed: in an install into the game and one
+        over it, no file, backup, folder or temporary file reaches the game folder before a
+        flushed line names it."""
+        if not shutil.which("strace"):
+            self.skipTest("strace is not installed (scripts/setup.sh installs it)")
+        if not TRACE_LARGE:
+            small = [(f"res_mods/1.8.0.1/traced/{i % 7}/t{i}.xml", b"<t>%d</t>" % i * 30)
+                     for i in range(250)]
+            small += [(name, b"<traced/>" + name.encode()) for name in ORIGINALS[:20]]
+            other = [(f"mods/1.8.0.1/traced2/o{i}.txt", b"%d" % i * 50) for i in range(30)]
+            other += [(name, b"<other/>" + name.encode()) for name in ORIGINALS[10:30]]
+            self.served = (self.served[0], zip_bytes(small), zip_bytes(other), self.served[3])
+        for row in range(3):
+            self.server.replace(row, self.served[row])
+        before = self.fresh_game()
+        for run in ("into the game", "over it"):
+            self.session.remove_log()
+            code, traces = syscall_order.traced_run(
+                self.desktop, harness.INSTALLER_EXE, ["/VERYSILENT"],
+                harness.BUILD_DIR / "traced" / run.replace(" ", "-"))
+            self.assertEqual(0, code, self.logged())
+            order = syscall_order.Order(traces, self.desktop.prefix, GAME_FOLDER)
+            self.assertEqual([], order.violations()[:20], run)
+            moves = [event for event in order.events if event[1] != "temporary file"]
+            self.assertGreater(len(moves), 300 if TRACE_LARGE else 250, run)
+            print(f"{run}: {len(order.events)} placements, folders and temporary files checked, "
+                  f"{order.flush_count()} flushes")
+        self.desktop._make_prefix_ready()
+        self.assertEqual(0, self.run_step("uninstall")[0], self.logged())
+        self.assertEqual(before, folder_state(self.game))
 
 
 if __name__ == "__main__":

@@ -77,14 +77,20 @@ TEST(InstallLog, TimesEachWriteOnlyWhenTheEnvironmentAsks)
     ASSERT_TRUE(OpenInstallLog(log.c_str()));
     SetEnvironmentVariableW(L"INSTALLER_LOG_TIMES", nullptr);
     LogWrite(L"Downloading: %ls - ", L"C:\\a.zip");
+    CountDiskFlush();
+    CountDiskFlush();
     LogWrite(L"Done!\n");
     CloseInstallLog();
     std::string bytes = ReadWholeFile(log);
     size_t first = bytes.find("] Downloading: C:\\a.zip - [");
     ASSERT_NE(std::string::npos, first);
     EXPECT_EQ('[', bytes[0]);
-    EXPECT_EQ(std::string::npos, bytes.substr(1, first - 1).find_first_not_of("0123456789."));
+    EXPECT_EQ(std::string::npos, bytes.substr(1, first - 1).find_first_not_of("0123456789. "));
     EXPECT_EQ(0u, bytes.size() - bytes.find("] Done!\r\n") - 9);
+    // The flushes so far follow the time: two more by the second write.
+    unsigned before = std::stoul(bytes.substr(bytes.find(' ') + 1));
+    unsigned after = std::stoul(bytes.substr(bytes.find(' ', first + 28) + 1));
+    EXPECT_EQ(before + 2, after);
 
     ASSERT_TRUE(OpenInstallLog(log.c_str()));
     LogWrite(L"Delete: %ls\n", L"C:\\a.zip");
