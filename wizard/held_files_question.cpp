@@ -2,6 +2,7 @@
 
 #include "mods/catalog.h"
 #include "mods/files_in_use.h"
+#include "wizard/answer_at_once.h"
 
 namespace {
 
@@ -54,7 +55,8 @@ bool AnswerWorkerQuestion(HWND page)
     ReleaseSRWLockShared(&question.lock);
     if (!waiting) return false;
     // Closing the box with its close button answers Cancel.
-    bool retry = MessageBoxW(page, text.c_str(), L"セットアップ", MB_RETRYCANCEL | MB_ICONWARNING)
+    bool retry = MessageBoxAnsweredAtOnce(page, text.c_str(), L"セットアップ",
+                                          MB_RETRYCANCEL | MB_ICONWARNING)
               == IDRETRY;
     AcquireSRWLockExclusive(&question.lock);
     question.waiting = false;

@@ -3,6 +3,7 @@
 #include "mods/mod_outcome.h"
 #include "mods/worker_pause.h"
 #include "resources/resource.h"
+#include "wizard/answer_at_once.h"
 #include "wizard/scaled_art.h"
 
 void SetPageResult(HWND page, LONG_PTR result)
@@ -41,7 +42,8 @@ void AskCancelSetup(HWND page)
 bool AskWhileWorkerHeld(HWND page, const wchar_t* question)
 {
     PauseWorkers();
-    int answer = MessageBoxW(page, question, L"セットアップ", MB_YESNO | MB_ICONQUESTION);
+    int answer = MessageBoxAnsweredAtOnce(page, question, L"セットアップ",
+                                          MB_YESNO | MB_ICONQUESTION);
     ResumeWorkers();
     if (answer == IDYES) SetupCancelled = true;
     return answer == IDYES;

@@ -161,13 +161,29 @@ class WineDesktop:
     def use_display(self, dpi, desktop_size):
         """From the next program on, the system DPI and the size of Wine's desktop;
         Wine reads both when its server starts."""
-        for key, name, kind, value in (
-                (r"HKCU\Control Panel\Desktop", "LogPixels", "REG_DWORD", str(dpi)),
-                (r"HKCU\Software\Wine\Explorer\Desktops", "Default", "REG_SZ", desktop_size)):
-            subprocess.run(["wine", "reg", "add", key, "/v", name, "/t", kind, "/d", value, "/f"],
-                           env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL, timeout=60, check=True)
+        self._set_and_restart([(r"HKCU\Control Panel\Desktop", "LogPixels", "REG_DWORD", str(dpi)),
+                               (r"HKCU\Software\Wine\Explorer\Desktops", "Default", "REG_SZ",
+                                desktop_size)])
+
+    def use_virtual_desktop(self, on):
+        """From the next program on, windows in Wine's virtual desktop (as set up), or
+        straight on the X server, which has no window manager: as a player's Xvfb or a
+        bare X session has them."""
+        key = r"HKCU\Software\Wine\Explorer"
+        self._set_and_restart([(key, "Desktop", "REG_SZ", "Default")] if on else [],
+                              [] if on else [(key, "Desktop")])
+
+    def _set_and_restart(self, values, deletions=()):
+        for key, name, kind, value in values:
+            self._reg(["add", key, "/v", name, "/t", kind, "/d", value, "/f"])
+        for key, name in deletions:
+            self._reg(["delete", key, "/v", name, "/f"], check=False)
         self._make_prefix_ready()
+
+    def _reg(self, args, check=True):
+        subprocess.run(["wine", "reg"] + args, env=self.env, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60,
+                       check=check)
 
     def _kill_server(self):
         # Waits for the server to be gone: "wineserver -p" fails while it is exiting.

@@ -26,6 +26,9 @@ RATE = "slow 2000000"
 NGINX_BYTES = 8 << 20
 # After "No" the file must grow again within this; it grows within 0.3 s when idle.
 RESUMED_WITHIN_S = 1.0
+# The median over nginx's tries, counted from the start of the driver's click (about
+# 0.1 s of it is the driver's own start).
+NGINX_RESUMED_WITHIN_S = 0.3
 
 
 def tearDownModule():
@@ -33,10 +36,10 @@ def tearDownModule():
 
 
 class FileSizeSampler:
-    """The size of a file every 0.1 s, on a thread of its own, from start() to stop()."""
+    """The size of a file every EVERY s, on a thread of its own, from start() to stop()."""
 
-    def __init__(self, path):
-        self.path, self.samples = path, []
+    def __init__(self, path, every=0.05):
+        self.path, self.samples, self.every = path, [], every
         self.stopping = threading.Event()
         self.thread = threading.Thread(target=self._run)
 
@@ -44,7 +47,7 @@ class FileSizeSampler:
         while not self.stopping.is_set():
             size = self.path.stat().st_size if self.path.exists() else None
             self.samples.append((time.monotonic(), size))
-            self.stopping.wait(0.1)
+            self.stopping.wait(self.every)
 
     def start(self):
         self.thread.start()
@@ -64,17 +67,17 @@ class DownloadWaitTests(DownloadPageCase):
 
     def no_after_holding_the_question(self, row, held_s, nginx=False):
         """Opens the question on ROW's download at 2 MB/s (from the test server, at 1 MiB of
-        16; from the nginx the row is served through, at 4.5 MB of 8 MiB), keeps it open
-        HELD_S, answers No; returns the seconds from the answer until the file on disk grew
-        again."""
+        16; from the nginx the row is served through, with row 2 ticked too, at 6 MB of
+        8 MiB: the rest arrives while the question is open), keeps it open HELD_S, posts
+        a click on No; returns the seconds from the click until the file on disk grew."""
         padding = os.urandom(NGINX_BYTES if nginx else PACKAGE_BYTES)
         self.server.replace(row, padding if row == 0 else with_extra_entry(
             self.server.sample(row), "mods/padding.bin", padding))
         if not nginx:
             self.server.set_mode(row, RATE)
-        self.open_download_page([row])
+        self.open_download_page([row, 2] if nginx else [row])
         s = self.session
-        asked_at = 4_500_000 if nginx else 1 << 20
+        asked_at = 6_000_000 if nginx else 1 << 20
         self.wait_for("some bytes", lambda: self.received_at_least(RECEIVED_AND_TOTAL, asked_at))
         self.ask_to_cancel()
         download = self.desktop.temp_folder() / MOD_FILE_NAMES[row]
@@ -83,21 +86,26 @@ class DownloadWaitTests(DownloadPageCase):
         (held_text, _) = self.bytes_shown(RECEIVED_AND_TOTAL)
         time.sleep(held_s)
         held_size = download.stat().st_size
-        # The answer is clicked somewhere within the driver's call; timed from its start.
+        # The click is posted somewhere within the driver's call; timed from its start.
         answered = time.monotonic()
-        s.answer("no")
+        s.do("answer", "no")
         self.wait_for("the file growing", lambda: sampler.first_growth_after(answered, held_size),
                       timeout=5)
         sampler.stop()
         # Nothing was written while the question was open.
         self.assertEqual({held_size}, {size for at, size in sampler.samples if at < answered})
-        # The rest of nginx's file may well have come whole with the answer.
-        if not nginx or s.page() == DOWNLOAD:
-            self.assertLess(size_in_bytes(held_text),
-                            size_in_bytes(self.bytes_shown(RECEIVED_AND_TOTAL)[0]), "bytes text")
-            self.assertEqual(DOWNLOAD, s.page(), "the download was over too soon to watch")
+        # The bytes text moves with the file (nginx's rest may have come whole with it).
+        try:
+            still_first = s.text(FILES_TEXT) == files_text(0, 2 if nginx else 1)
+            shown = size_in_bytes(self.bytes_shown(RECEIVED_AND_TOTAL)[0])
+        except harness.DriverFailed:  # the page moved on meanwhile
+            still_first = False
+        if still_first:
+            self.assertLess(size_in_bytes(held_text), shown, "bytes text")
+        elif not nginx:
+            self.fail("the download was over too soon to watch")
         s.do("wait-page", FINISHED, DOWNLOADS_END_MS)
-        self.assertEqual([f"Downloading: {self.temp_download(row)} - Done!"], self.log_lines()[:1])
+        self.assertEqual(f"Downloading: {self.temp_download(row)} - Done!", self.log_lines()[0])
         return sampler.first_growth_after(answered, held_size)
 
     def test_no_goes_on_at_once_over_https_after_a_short_question(self):
@@ -106,16 +114,21 @@ class DownloadWaitTests(DownloadPageCase):
     def test_no_goes_on_at_once_over_http_after_a_long_question(self):
         self.assertLess(self.no_after_holding_the_question(1, 10.0), RESUMED_WITHIN_S)
 
-    def test_no_goes_on_at_once_from_nginx_which_lets_a_paused_connection_catch_up(self):
+    def test_no_goes_on_at_once_from_nginx_straight_on_an_x_server(self):
+        # nginx lets a paused connection catch up; and without a window manager, taking
+        # the box down waits up to 2 s for one, which neither the page nor the download
+        # may wait for.
         mode = self.serve_through_nginx(1, "2m")
+        self.desktop.use_virtual_desktop(False)
+        self.addCleanup(self.desktop.use_virtual_desktop, True)
         delays = []
-        for _ in range(int(os.environ.get("NO_TRIES", 1))):  # 10 gives the spread
+        for held_s in (0.5, 1.0, 2.0) * int(os.environ.get("NO_TRIES", 1)):  # 4 gives the spread
             self.server.reset()
             self.server.set_mode(1, mode)
-            delays.append(self.no_after_holding_the_question(1, 2.0, nginx=True))
+            delays.append(self.no_after_holding_the_question(1, held_s, nginx=True))
             self.session.close()
         print("growth after No, s:", " ".join(f"{d:.2f}" for d in delays))
-        self.assertLess(sorted(delays)[len(delays) // 2], RESUMED_WITHIN_S)
+        self.assertLess(sorted(delays)[len(delays) // 2], NGINX_RESUMED_WITHIN_S)
 
     # ---- cancelling ----------------------------------------------------------------
 
