@@ -28,7 +28,12 @@ const wchar_t* FailureReason(const ModOutcome& outcome, wchar_t (&status)[32])
     case DownloadFailure::TimedOut: return L"タイムアウト";
     case DownloadFailure::ConnectionCut:
     case DownloadFailure::CutShort: return L"途中で切断されました";
-    case DownloadFailure::Untrusted: return L"証明書を信頼できません";
+    case DownloadFailure::Untrusted: return L"証明書の発行元を信頼できません";
+    case DownloadFailure::CertificateOtherHost: return L"証明書が別のサーバーのものです";
+    case DownloadFailure::CertificateDate:
+        return L"証明書の有効期限外です。パソコンの日付と時刻を確認してください";
+    case DownloadFailure::CertificateRevoked: return L"証明書が失効しています";
+    case DownloadFailure::CertificateInvalid: return L"証明書が正しくありません";
     case DownloadFailure::Downgraded: return L"http へ転送されました";
     case DownloadFailure::InvalidAnswer: return L"サーバーの応答が不正です";
     case DownloadFailure::HashMismatch: return L"ファイルの内容が一致しません";
@@ -71,7 +76,7 @@ std::wstring NotInstalledText(const ModOutcome& outcome, const wchar_t* reason)
 
 std::wstring OutcomeText(const ModOutcome& outcome)
 {
-    wchar_t text[96];
+    wchar_t text[160];
     wchar_t status[32];
     switch (outcome.stage) {
     case ModStage::Installed:

@@ -50,7 +50,10 @@ static void DownloadRow(int row, DownloadCounters& progress)
     LogWrite(L"Downloading: %ls - ", path.c_str());
     if (fits) NoteDownloadInJournal(path);
     DownloadReport report;
-    if (!fits) report.failure = DownloadFailure::LocalFile;
+    if (!fits) {
+        report.failure = DownloadFailure::LocalFile;
+        report.notes.push_back(L"Failed: " + path + L" - the temporary folder cannot be found");
+    }
     // A package is moved into place whole, so its record's hash can be taken now, while
     // the bytes arrive; an archive's files are hashed one by one as they are written.
     bool fetched = fits && HttpDownloadToFile(mod.url, path.c_str(), progress.bytesReceived,

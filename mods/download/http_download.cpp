@@ -62,11 +62,12 @@ bool HttpDownloadToFile(const wchar_t* url, const wchar_t* localPath, ByteCounte
     r = DownloadReport();
     bytesTotal = 0;
     UrlParts parts;
+    const std::wstring path = localPath;
     if (!SplitUrl(url, parts)) {
         r.failure = DownloadFailure::Other;
+        r.notes.push_back(L"Failed: " + path + L" - the address cannot be read: " + url);
         return false;
     }
-    const std::wstring path = localPath;
     bool pinned = sha256Hex && *sha256Hex;
     BackgroundSha256 hash;
     ResumePoint resume;
@@ -78,6 +79,8 @@ bool HttpDownloadToFile(const wchar_t* url, const wchar_t* localPath, ByteCounte
                                                       cancelRequested.load() != 0, thread);
         Transfer& t = *transfer;
         std::wstring refusal;
+        FailureDetails details;
+        details.host = parts.host;
         TryEnd end = thread ? WaitForTransfer(thread, t, bytesReceived, bytesTotal,
                                               cancelRequested)
                             : t.end;
@@ -85,8 +88,14 @@ bool HttpDownloadToFile(const wchar_t* url, const wchar_t* localPath, ByteCounte
         {
             Locked hold(t);
             fileMade = fileMade || t.fileMade;
-            if (t.finished) refusal = t.refusal;  // an abandoned try may still write it
+            if (t.finished) {  // an abandoned try may still write these
+                refusal = t.refusal;
+                details.statusText = t.statusText;
+                details.error = t.error;
+                if (!t.hostAsked.empty()) details.host = t.hostAsked;
+            }
         }
+        details.httpStatus = t.status;
         r.httpStatus = t.status;
         if (t.restarted)
             r.notes.push_back(L"Restarting: " + path + L" - the server sent the whole file again ("
@@ -101,13 +110,16 @@ bool HttpDownloadToFile(const wchar_t* url, const wchar_t* localPath, ByteCounte
             break;
         }
         r.failure = cancelRequested.load() ? DownloadFailure::Cancelled : t.failure;
-        if (end == TryEnd::Fail || r.failure == DownloadFailure::Cancelled) {
-            if (!refusal.empty()) r.notes.push_back(refusal);
-            if (r.failure == DownloadFailure::Downgraded || r.failure == DownloadFailure::WebPage)
-                r.notes.push_back(L"Failed: " + path + L" - " + DescribeFailure(r.failure));
-            if (r.failure == DownloadFailure::InvalidAnswer)
+        if (r.failure == DownloadFailure::Cancelled) break;
+        if (end == TryEnd::Fail) {
+            // One line says why, whatever ended the download.
+            if (!refusal.empty())
+                r.notes.push_back(refusal);
+            else if (r.failure == DownloadFailure::InvalidAnswer)
                 r.notes.push_back(L"Failed: " + path + L" - " + DescribeFailure(r.failure) + L": "
                                   + DescribeAnswerFault(t.answerFault));
+            else
+                r.notes.push_back(L"Failed: " + path + L" - " + ExplainFailure(r.failure, details));
             break;
         }
         if (tryNumber == DownloadTries) {

@@ -65,6 +65,9 @@ struct Transfer {
     TryEnd end = TryEnd::Retry;
     DownloadFailure failure = DownloadFailure::None;
     DWORD status = 0;
+    std::wstring statusText;    // the answer's reason phrase
+    std::wstring hostAsked;     // where the request went last, redirects followed
+    DWORD error = 0;            // WinINet's, when sending the request failed
     bool answered = false;      // a 200 or a usable 206 came
     bool rangeRefused = false;  // a 206 for other bytes than those asked for
     bool restarted = false;     // the rest was asked for and the whole file came

@@ -142,6 +142,7 @@ TryEnd ReceiveIntoFile(Transfer& t, HINTERNET request)
                         nullptr))
         return Failed(t, DownloadFailure::Other);
     t.status = status;
+    t.statusText = QueryText(request, HTTP_QUERY_STATUS_TEXT);
     AnswerHead head;
     t.answerFault = ReadAnswerHead(request, head);
     if (t.answerFault != AnswerFault::None) return Failed(t, DownloadFailure::InvalidAnswer);
@@ -177,10 +178,27 @@ TryEnd ReceiveIntoFile(Transfer& t, HINTERNET request)
     return end;
 }
 
+// The host of the URL the request went to last: a redirect may have led elsewhere.
+std::wstring HostAsked(const Transfer& t, HINTERNET request)
+{
+    wchar_t finalUrl[2048] = L"";
+    DWORD size = sizeof finalUrl;
+    UrlParts parts;
+    if (request && InternetQueryOptionW(request, INTERNET_OPTION_URL, finalUrl, &size)
+        && SplitUrl(finalUrl, parts))
+        return parts.host;
+    return t.url.host;
+}
+
 TryEnd RunTry(Transfer& t)
 {
     InternetHandles handles;
-    if (!OpenAndSend(t, handles)) return Failed(t, FailureOf(GetLastError()));
+    if (!OpenAndSend(t, handles)) {
+        t.error = GetLastError();
+        t.hostAsked = HostAsked(t, handles.request);
+        return Failed(t, FailureOf(t.error));
+    }
+    t.hostAsked = HostAsked(t, handles.request);
     return ReceiveIntoFile(t, handles.request);
 }
 

@@ -337,7 +337,7 @@ bool ArchiveInstaller(const wchar_t* archivePath, const wchar_t* gameFolder,
     for (const std::wstring& destination : destinations) NoteInJournal(TemporaryFileFor(destination));
     FlushJournal();
     ArchiveRun run{archive, gameFolder, FullFolder(gameFolder), progress, told,
-                   StartWritePool(Writers, Slots), true, {}};
+                   StartWritePool(Writers, Slots), true, {}, 0, 0, {}};
     PlaceEntries(run, archivePath);
     FinishQueuedEntries(run);
     StopWritePool(run.pool);

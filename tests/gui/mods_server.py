@@ -43,12 +43,18 @@ class ModServer:
         self.certs.mkdir(parents=True, exist_ok=True)
         make_sample_mods(str(self.served))
         self.server = TestServer(str(self.served), str(self.certs), http_port=HTTP_PORT,
-                                 https_port=HTTPS_PORT, untrusted_port=None, timeout=900)
+                                 https_port=HTTPS_PORT, untrusted_port=None, timeout=900,
+                                 expired_port=0)
         self.server.start()
         windows_ca = "Z:" + str(self.certs / "ca.der").replace("/", "\\")
         subprocess.run(["wine", str(TRUST_CA_EXE), windows_ca], env=desktop.env,
                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=120, check=True)
+
+    def expired_certificate_mode(self, row):
+        """The mode that sends ROW to the same file on a listener whose certificate, from
+        the trusted test CA, expired in 2020."""
+        return f"to https://localhost:{self.server.ports['expired']}/files/{MOD_KEYS[row]}"
 
     def set_mode(self, row, mode):
         """How row's URL answers from now on: "files" (whole, sized), "chunked",

@@ -310,8 +310,10 @@ class DownloadTests(DownloadPageCase):
     def test_every_download_failing_still_moves_on_then_fails(self):
         # The last 404 comes a second late: three quick ones can end the download
         # page before the test has seen it.
-        for row in range(3):
-            self.server.set_mode(row, "404" if row < 2 else "404-after 1")
+        # The middle one is sent to a server whose certificate has expired.
+        self.server.set_mode(0, "404")
+        self.server.set_mode(1, self.server.expired_certificate_mode(1))
+        self.server.set_mode(2, "404-after 1")
         self.open_download_page([0, 1, 2])
         s = self.session
 
@@ -321,12 +323,22 @@ class DownloadTests(DownloadPageCase):
         # found nothing to install and ended on the failed page.
         self.assertIn(INSTALL, s.created_pages())
         self.assertNotIn(FINISHED, s.created_pages())
-        self.assertEqual([f"Downloading: {self.temp_download(row)} - Failed" for row in range(3)],
+        reasons = ["the server answered 404 Not Found",
+                   "the server's certificate has expired or is not yet valid; check the "
+                   "computer's date and time (ERROR_INTERNET_SEC_CERT_DATE_INVALID)",
+                   "the server answered 404 Not Found"]
+        self.assertEqual([line for row in range(3) for line in (
+                             f"Downloading: {self.temp_download(row)} - Failed",
+                             f"Failed: {self.temp_download(row)} - {reasons[row]}")],
                          self.log_lines())
-        self.assertEqual([404, 404, 404], [r.status for r in self.server.requests])
+        # Nothing was asked of the expired one, nor tried again.
+        self.assertEqual([404, 302, 404], [r.status for r in self.server.requests])
         self.assertDownloadsDeleted()
         self.assertFalse((self.desktop.game_folder() / "mods").exists())
-        self.assertFailedPageThenExit([(row, "ダウンロード失敗（HTTP 404）") for row in range(3)])
+        self.assertFailedPageThenExit([(0, "ダウンロード失敗（HTTP 404）"),
+                                       (1, "ダウンロード失敗（証明書の有効期限外です。"
+                                           "パソコンの日付と時刻を確認してください）"),
+                                       (2, "ダウンロード失敗（HTTP 404）")])
 
 
     def test_an_answer_without_a_status_line_fails_its_row_and_says_so(self):

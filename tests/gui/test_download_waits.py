@@ -217,7 +217,8 @@ class DownloadWaitTests(DownloadPageCase):
         self.assertNotIn(INSTALL, s.created_pages())
         self.assertFalse((self.desktop.game_folder() / "mods").exists())
         self.assertTrue(s.check("msgbox", 0), "the question went away")
-        return [f"Downloading: {self.temp_download(0)} - Done!", row_1_failed]
+        return [f"Downloading: {self.temp_download(0)} - Done!", row_1_failed,
+                f"Failed: {self.temp_download(1)} - the server answered 404 Not Found"]
 
     def test_worker_ending_while_asked_then_yes_fails_without_installing(self):
         downloads = self.ask_while_the_worker_ends()
@@ -242,10 +243,10 @@ class DownloadWaitTests(DownloadPageCase):
         package = (self.desktop.game_folder() / "mods" / "1.8.0.1" / MOD_FILE_NAMES[0])
         self.assertEqual(self.server.sample(0), package.read_bytes())
         log = self.log_lines()
-        self.assertEqual(downloads, log[:2])
-        self.assertTrue(log[2].startswith("Installing: ") and log[2].endswith(MOD_FILE_NAMES[0]),
+        self.assertEqual(downloads, log[:3])
+        self.assertTrue(log[3].startswith("Installing: ") and log[3].endswith(MOD_FILE_NAMES[0]),
                         log)
-        self.assertEqual([f"Delete: {self.temp_download(0)}"], log[3:])
+        self.assertEqual([f"Delete: {self.temp_download(0)}"], log[4:])
         s.screenshot("failed-one-row")
         self.assertOpenLogShowsTheLog()
         self.assertFailedPageThenExit([(0, "インストール完了"), (1, "ダウンロード失敗（HTTP 404）")])

@@ -175,6 +175,9 @@ class InstallSteps:
     def downloading(self, row, result):
         return f"Downloading: {self.download_path(row)} - {result}"
 
+    def failed_download(self, row, reason):
+        return f"Failed: {self.download_path(row)} - {reason}"
+
     def installing(self, relative):
         return f"Installing: {GAME_FOLDER}\\{relative}"
 
@@ -256,6 +259,7 @@ class InstallTests(InstallSteps, ServedTestCase):
         self.assertEqual({package, "version.xml"}, files_below(self.desktop.game_folder()))
         self.assertEqual(self.server.sample(0), self.game_file(package).read_bytes())
         self.assertEqual([self.downloading(0, "Done!"), self.downloading(2, "Failed"),
+                          self.failed_download(2, "the server answered 404 Not Found"),
                           self.installing(package), self.deleting(0)], self.log_lines())
         self.assertEqual([404], [r.status for r in self.server.requests_for(2)])
         self.assertDownloadsDeleted()
@@ -564,6 +568,7 @@ class InstallTests(InstallSteps, ServedTestCase):
         self.assertEqual(self.served_data(0, None), self.game_file(package).read_bytes())
         self.assertFalse(self.session.log_path.exists(), "a log in %TEMP% too")
         self.assertEqual([self.downloading(0, "Done!"), self.downloading(2, "Failed"),
+                          self.failed_download(2, "the server answered 404 Not Found"),
                           self.installing(package), self.deleting(0)],
                          log.read_bytes().decode("utf-8").split("\r\n")[:-1])
         self.assertEqual([1, 0, 1], [len(self.server.requests_for(row)) for row in range(3)])

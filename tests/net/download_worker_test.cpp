@@ -89,7 +89,9 @@ TEST_F(DownloadWorkerRun, AMissingModFailsAndTheNextIsStillFetched)
     EXPECT_EQ(2u, DownloadProgress.filesDone.load());
     ASSERT_EQ(1u, DownloadedFiles.size());
     EXPECT_EQ(TempPathOf(2), DownloadedFiles[0].path);
-    EXPECT_EQ(Line(1, "Failed") + Line(2, "Done!"), ReadWholeFile(log));
+    EXPECT_EQ(Line(1, "Failed") + "Failed: " + Utf8(TempPathOf(1))
+                  + " - the server answered 404 Not Found\r\n" + Line(2, "Done!"),
+              ReadWholeFile(log));
 }
 
 TEST_F(DownloadWorkerRun, EveryRowFailingLeavesAnEmptyList)
@@ -103,7 +105,9 @@ TEST_F(DownloadWorkerRun, EveryRowFailingLeavesAnEmptyList)
     EXPECT_TRUE(DownloadedFiles.empty());
     // The cut row is tried four times; its retries follow its one line.
     std::string text = ReadWholeFile(log);
-    EXPECT_EQ(0u, text.find(Line(0, "Failed") + Line(1, "Failed") + "Retrying: "));
+    EXPECT_EQ(0u, text.find(Line(0, "Failed") + "Failed: " + Utf8(TempPathOf(0))
+                            + " - the server answered 404 Not Found\r\n" + Line(1, "Failed")
+                            + "Retrying: "));
     EXPECT_NE(std::string::npos,
               text.find("Failed: " + Utf8(TempPathOf(1))
                         + " - the body ended before its announced length, after 4 tries\r\n"

@@ -29,6 +29,21 @@ std::wstring UntrustedUrl(const std::wstring& path)
     return L"https://localhost:" + Env(L"NET_TEST_UNTRUSTED_PORT") + path;
 }
 
+std::wstring OtherHostUrl(const std::wstring& path)
+{
+    return L"https://localhost:" + Env(L"NET_TEST_OTHERHOST_PORT") + path;
+}
+
+std::wstring ExpiredUrl(const std::wstring& path)
+{
+    return L"https://localhost:" + Env(L"NET_TEST_EXPIRED_PORT") + path;
+}
+
+std::wstring SelfSignedUrl(const std::wstring& path)
+{
+    return L"https://localhost:" + Env(L"NET_TEST_SELFSIGNED_PORT") + path;
+}
+
 static void WriteFileBytes(const std::wstring& path, const std::string& bytes)
 {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,

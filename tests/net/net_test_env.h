@@ -6,7 +6,12 @@
 std::wstring ServerRoot();                     // Windows path of the served folder
 std::wstring HttpUrl(const std::wstring& path);   // http://localhost:PORT + path
 std::wstring HttpsUrl(const std::wstring& path);  // https://localhost:PORT + path
+// The certificate of a CA nobody trusts, sent without it; one signed by itself.
 std::wstring UntrustedUrl(const std::wstring& path);
+std::wstring SelfSignedUrl(const std::wstring& path);
+// Certificates of the trusted test CA: for elsewhere.invalid, and one that has expired.
+std::wstring OtherHostUrl(const std::wstring& path);
+std::wstring ExpiredUrl(const std::wstring& path);
 // Bytes of a served file, written through the Z: drive that maps the Unix side.
 void ServeFile(const std::wstring& name, const std::string& bytes);
 void RemoveServedFile(const std::wstring& name);

@@ -28,14 +28,18 @@ def main():
     os.makedirs(root)
     os.makedirs(certs, exist_ok=True)
     with TestServer(root, certs, http_port=int(http), https_port=int(https),
-                    untrusted_port=int(untrusted), timeout=300) as server:
+                    untrusted_port=int(untrusted), otherhost_port=0, expired_port=0,
+                    selfsigned_port=0, timeout=300) as server:
         subprocess.run(["wine", trust, windows_path(os.path.join(certs, "ca.der"))],
                        check=True, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
         env = dict(os.environ,
                    NET_TEST_ROOT=windows_path(root),
                    NET_TEST_HTTP_PORT=str(server.http_port),
                    NET_TEST_HTTPS_PORT=str(server.https_port),
-                   NET_TEST_UNTRUSTED_PORT=str(server.untrusted_port))
+                   NET_TEST_UNTRUSTED_PORT=str(server.untrusted_port),
+                   NET_TEST_OTHERHOST_PORT=str(server.ports["otherhost"]),
+                   NET_TEST_EXPIRED_PORT=str(server.ports["expired"]),
+                   NET_TEST_SELFSIGNED_PORT=str(server.ports["selfsigned"]))
         result = subprocess.run(["wine", exe] + sys.argv[7:], env=env, stdin=subprocess.DEVNULL)
     return result.returncode
 

@@ -14,7 +14,8 @@ Script:
 Python:
     from testserver import TestServer
     with TestServer(root, certs, http_port=0, https_port=0, untrusted_port=0,
-                    rate=None, timeout=600, max_time=3600, log=None) as srv:
+                    rate=None, timeout=600, max_time=3600, log=None,
+                    otherhost_port=None, expired_port=None, selfsigned_port=None) as srv:
         url = srv.url("/files/fieldwatch.zip", "https")   # https://localhost:PORT/...
         ...
         srv.requests        # [Request(method, path, status, scheme, sent, state), ...]
@@ -26,7 +27,10 @@ Python:
 
 --certs DIR is filled by make_certs.sh beside this file when empty. HTTPS listeners
 present a localhost certificate (SAN DNS:localhost) from the test CA (ca.der is what a
-test Wine prefix trusts); the untrusted port presents one from a CA nobody trusts.
+test Wine prefix trusts); the untrusted port presents one from a CA nobody trusts. Three
+more, from Python only (otherhost_port, expired_port, selfsigned_port; None by default):
+a certificate of the test CA for elsewhere.invalid, a localhost one of the test CA that
+expired in 2020, and a localhost one signed by itself.
 
 Routes (NAME is a file under --root; a query string is ignored unless stated):
   /files/NAME           the file, with Content-Length; 404 if missing
@@ -352,10 +356,13 @@ class TestServer:
     """See the module docstring. Ports: 0 picks a free one, None leaves it out."""
 
     def __init__(self, root, certs, http_port=0, https_port=0, untrusted_port=0,
-                 rate=None, timeout=600, max_time=3600, log=None):
+                 rate=None, timeout=600, max_time=3600, log=None, otherhost_port=None,
+                 expired_port=None, selfsigned_port=None):
         self.root = os.path.realpath(root)
         self.certs = certs
-        self.ports = {"http": http_port, "https": https_port, "untrusted": untrusted_port}
+        self.ports = {"http": http_port, "https": https_port, "untrusted": untrusted_port,
+                      "otherhost": otherhost_port, "expired": expired_port,
+                      "selfsigned": selfsigned_port}
         self.throttle = Throttle(rate) if rate else None
         self.timeout, self.max_time, self.log_path = timeout, max_time, log
         self.requests = []
@@ -386,13 +393,13 @@ class TestServer:
         return self.ports["untrusted"]
 
     def url(self, path, scheme="http"):
-        """scheme: "http", "https" or "untrusted"; always by the name localhost, which is
-        what the certificates are made for."""
+        """scheme: "http" or the name of an https listener ("https", "untrusted", ...); by the
+        name localhost, which is what the certificates but otherhost's are made for."""
         proto = "http" if scheme == "http" else "https"
         return "%s://localhost:%d/%s" % (proto, self.ports[scheme], path.lstrip("/"))
 
     def start(self):
-        if self.ports["https"] is not None or self.ports["untrusted"] is not None:
+        if any(port is not None for scheme, port in self.ports.items() if scheme != "http"):
             ensure_certs(self.certs)
         if self.log_path:
             self._log = open(self.log_path, "a", encoding="utf-8")
@@ -402,7 +409,7 @@ class TestServer:
             ctx = None
             if scheme != "http":
                 ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-                name = "server" if scheme == "https" else "untrusted"
+                name = "server" if scheme == "https" else scheme
                 ctx.load_cert_chain(os.path.join(self.certs, name + ".pem"),
                                     os.path.join(self.certs, name + ".key"))
             srv = _Server(self, scheme, ("127.0.0.1", port), socket.AF_INET, ctx)

@@ -710,8 +710,9 @@ TEST(ArchiveInstaller, NameGivenTwiceEndsWithTheLastEntry)
         wsprintfW(name, L"mods\\%02d.txt", last / 2 % 3);
         std::string bytes(1000 + last * 37, (char)('a' + last % 26));
         EXPECT_TRUE(bytes == ReadWholeFile(run.At(name))) << last;
-        for (const RecordedFile& file : record.files)
-            if (lstrcmpiW(file.path.c_str(), name) == 0)
-                EXPECT_EQ(Sha256Of(bytes.data(), (DWORD)bytes.size()), file.sha256) << last;
+        for (const RecordedFile& file : record.files) {
+            if (lstrcmpiW(file.path.c_str(), name) != 0) continue;
+            EXPECT_EQ(Sha256Of(bytes.data(), (DWORD)bytes.size()), file.sha256) << last;
+        }
     }
 }

@@ -89,7 +89,12 @@ TEST(FailedPageOutcome, OneLinePerTickedRowWithItsReason)
     const std::pair<DownloadFailure, const wchar_t*> reasons[] = {
         {DownloadFailure::TimedOut, L"タイムアウト"},
         {DownloadFailure::CouldNotConnect, L"接続できません"},
-        {DownloadFailure::Untrusted, L"証明書を信頼できません"},
+        {DownloadFailure::Untrusted, L"証明書の発行元を信頼できません"},
+        {DownloadFailure::CertificateOtherHost, L"証明書が別のサーバーのものです"},
+        {DownloadFailure::CertificateDate,
+         L"証明書の有効期限外です。パソコンの日付と時刻を確認してください"},
+        {DownloadFailure::CertificateRevoked, L"証明書が失効しています"},
+        {DownloadFailure::CertificateInvalid, L"証明書が正しくありません"},
         {DownloadFailure::CutShort, L"途中で切断されました"},
         {DownloadFailure::HashMismatch, L"ファイルの内容が一致しません"},
         {DownloadFailure::Downgraded, L"http へ転送されました"},
