@@ -323,15 +323,13 @@ class DownloadTests(DownloadPageCase):
         # found nothing to install and ended on the failed page.
         self.assertIn(INSTALL, s.created_pages())
         self.assertNotIn(FINISHED, s.created_pages())
-        reasons = ["the server answered 404 Not Found",
-                   "the server's certificate has expired or is not yet valid; check the "
-                   "computer's date and time (ERROR_INTERNET_SEC_CERT_DATE_INVALID)",
-                   "the server answered 404 Not Found"]
-        self.assertEqual([line for row in range(3) for line in (
-                             f"Downloading: {self.temp_download(row)} - Failed",
-                             f"Failed: {self.temp_download(row)} - {reasons[row]}")],
+        not_found, expired = "the server answered 404 Not Found", (
+            "the server's certificate has expired or is not yet valid; check the computer's "
+            "date and time (ERROR_INTERNET_SEC_CERT_DATE_INVALID)")
+        self.assertEqual([line for row, why in enumerate((not_found, expired, not_found))
+                          for line in (f"Downloading: {self.temp_download(row)} - Failed",
+                                       f"Failed: {self.temp_download(row)} - {why}")],
                          self.log_lines())
-        # Nothing was asked of the expired one, nor tried again.
         self.assertEqual([404, 302, 404], [r.status for r in self.server.requests])
         self.assertDownloadsDeleted()
         self.assertFalse((self.desktop.game_folder() / "mods").exists())
@@ -339,7 +337,6 @@ class DownloadTests(DownloadPageCase):
                                        (1, "ダウンロード失敗（証明書の有効期限外です。"
                                            "パソコンの日付と時刻を確認してください）"),
                                        (2, "ダウンロード失敗（HTTP 404）")])
-
 
     def test_an_answer_without_a_status_line_fails_its_row_and_says_so(self):
         self.server.set_mode(1, "bad no-status")

@@ -160,3 +160,44 @@ TEST_F(DownloadWorkerRun, AnAnswerWithoutAStatusLineFailsItsRowAndTheLogSaysSo)
                   + " - the server's answer was not valid: no status line\r\n",
               ReadWholeFile(log));
 }
+
+// Each ends its row at once, with one line that says why; a clock that is off is the one
+// a player can mend.
+TEST_F(DownloadWorkerRun, EveryDownloadThatFailsSaysWhyOnALineOfItsOwn)
+{
+    const struct {
+        std::wstring redirectedTo;
+        DownloadFailure failure;
+        std::string why;
+    } endings[] = {
+        {L"", DownloadFailure::HttpStatus, "the server answered 404 Not Found"},
+        {SelfSignedUrl(L"/files/fieldwatch"), DownloadFailure::Untrusted,
+         "the server's certificate is not from a trusted authority (ERROR_INTERNET_INVALID_CA)"},
+        {UntrustedUrl(L"/files/fieldwatch"), DownloadFailure::Untrusted,
+         "the server's certificate is not from a trusted authority, or its issuer could not be "
+         "checked (ERROR_INTERNET_SEC_CERT_REV_FAILED)"},
+        {OtherHostUrl(L"/files/fieldwatch"), DownloadFailure::CertificateOtherHost,
+         "the server's certificate is issued for another host than localhost "
+         "(ERROR_INTERNET_SEC_CERT_CN_INVALID)"},
+        {ExpiredUrl(L"/files/fieldwatch"), DownloadFailure::CertificateDate,
+         "the server's certificate has expired or is not yet valid; check the computer's date "
+         "and time (ERROR_INTERNET_SEC_CERT_DATE_INVALID)"},
+        {L"http://no-such-host.invalid/fieldwatch", DownloadFailure::NameNotResolved,
+         "the host name no-such-host.invalid does not resolve"},
+    };
+    ModCatalog[1].selected = true;
+    for (const auto& ending : endings) {
+        SetUp();
+        ModCatalog[1].selected = true;
+        SetServeMode(ServedKeys[1], ending.redirectedTo.empty()
+                                        ? std::string("404")
+                                        : "to " + Utf8(ending.redirectedTo));
+        RunWorker();
+        EXPECT_TRUE(DownloadedFiles.empty());
+        EXPECT_EQ(ending.failure, ModOutcomes[1].failure) << ending.why;
+        EXPECT_EQ(Line(1, "Failed") + "Failed: " + Utf8(TempPathOf(1)) + " - " + ending.why
+                      + "\r\n",
+                  ReadWholeFile(log));
+        EXPECT_FALSE(FileExists(TempPathOf(1)));
+    }
+}
