@@ -14,34 +14,41 @@ static std::wstring Env(const wchar_t* name)
 
 std::wstring ServerRoot() { return Env(L"NET_TEST_ROOT"); }
 
+// The test server's listeners all answer to localhost, the name its certificates hold.
+static std::wstring LocalUrl(const wchar_t* scheme, const wchar_t* portVariable,
+                             const std::wstring& path)
+{
+    return std::wstring(scheme) + L"://localhost:" + Env(portVariable) + path;
+}
+
 std::wstring HttpUrl(const std::wstring& path)
 {
-    return L"http://localhost:" + Env(L"NET_TEST_HTTP_PORT") + path;
+    return LocalUrl(L"http", L"NET_TEST_HTTP_PORT", path);
 }
 
 std::wstring HttpsUrl(const std::wstring& path)
 {
-    return L"https://localhost:" + Env(L"NET_TEST_HTTPS_PORT") + path;
+    return LocalUrl(L"https", L"NET_TEST_HTTPS_PORT", path);
 }
 
 std::wstring UntrustedUrl(const std::wstring& path)
 {
-    return L"https://localhost:" + Env(L"NET_TEST_UNTRUSTED_PORT") + path;
+    return LocalUrl(L"https", L"NET_TEST_UNTRUSTED_PORT", path);
 }
 
 std::wstring OtherHostUrl(const std::wstring& path)
 {
-    return L"https://localhost:" + Env(L"NET_TEST_OTHERHOST_PORT") + path;
+    return LocalUrl(L"https", L"NET_TEST_OTHERHOST_PORT", path);
 }
 
 std::wstring ExpiredUrl(const std::wstring& path)
 {
-    return L"https://localhost:" + Env(L"NET_TEST_EXPIRED_PORT") + path;
+    return LocalUrl(L"https", L"NET_TEST_EXPIRED_PORT", path);
 }
 
 std::wstring SelfSignedUrl(const std::wstring& path)
 {
-    return L"https://localhost:" + Env(L"NET_TEST_SELFSIGNED_PORT") + path;
+    return LocalUrl(L"https", L"NET_TEST_SELFSIGNED_PORT", path);
 }
 
 static void WriteFileBytes(const std::wstring& path, const std::string& bytes)
