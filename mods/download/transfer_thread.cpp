@@ -68,14 +68,28 @@ TryEnd Failed(Transfer& t, DownloadFailure failure)
     return IsRetried(failure) ? TryEnd::Retry : TryEnd::Fail;
 }
 
-// WinINet follows redirects by itself, and under Wine also from https to plain http.
+// The URL a request went to last: WinINet follows redirects by itself.
+std::wstring FinalUrl(HINTERNET request)
+{
+    wchar_t url[2048] = L"";
+    DWORD size = sizeof url;
+    if (!request || !InternetQueryOptionW(request, INTERNET_OPTION_URL, url, &size)) return L"";
+    return url;
+}
+
+// Under Wine WinINet follows a redirect from https to plain http too.
 bool RedirectedToPlainHttp(const Transfer& t, HINTERNET request)
 {
-    if (t.url.scheme != INTERNET_SCHEME_HTTPS) return false;
-    wchar_t finalUrl[2048] = L"";
-    DWORD size = sizeof finalUrl;
-    if (!InternetQueryOptionW(request, INTERNET_OPTION_URL, finalUrl, &size)) return false;
-    return _wcsnicmp(finalUrl, L"http:", 5) == 0;
+    return t.url.scheme == INTERNET_SCHEME_HTTPS
+        && _wcsnicmp(FinalUrl(request).c_str(), L"http:", 5) == 0;
+}
+
+// The host a redirect may have led to.
+std::wstring HostAsked(const Transfer& t, HINTERNET request)
+{
+    UrlParts parts;
+    std::wstring url = FinalUrl(request);
+    return !url.empty() && SplitUrl(url.c_str(), parts) ? parts.host : t.url.host;
 }
 
 bool OpenAndSend(Transfer& t, InternetHandles& handles)
@@ -176,18 +190,6 @@ TryEnd ReceiveIntoFile(Transfer& t, HINTERNET request)
     if (end == TryEnd::Done && t.lengthKnown && t.received.load() != t.answer.total)
         return Failed(t, DownloadFailure::CutShort);
     return end;
-}
-
-// The host of the URL the request went to last: a redirect may have led elsewhere.
-std::wstring HostAsked(const Transfer& t, HINTERNET request)
-{
-    wchar_t finalUrl[2048] = L"";
-    DWORD size = sizeof finalUrl;
-    UrlParts parts;
-    if (request && InternetQueryOptionW(request, INTERNET_OPTION_URL, finalUrl, &size)
-        && SplitUrl(finalUrl, parts))
-        return parts.host;
-    return t.url.host;
 }
 
 TryEnd RunTry(Transfer& t)
